@@ -1,0 +1,49 @@
+# GoogleTest from Debian's sources, one test executable per source folder, run under wine by ctest.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB support_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+list(FILTER support_sources EXCLUDE REGEX "/TestMain\\.cpp$")
+add_library(lumeno_test_support STATIC ${support_sources})
+target_link_libraries(lumeno_test_support PUBLIC lumeno_core gtest gmock)
+target_include_directories(lumeno_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+
+set(WINE_TEST_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(WINE_TEST_HOME ${CMAKE_BINARY_DIR}/test-home)
+set(WINE_TEST_ENV
+    WINEPREFIX=${WINE_TEST_PREFIX}
+    WINEDEBUG=-all
+    "WINEDLLOVERRIDES=winemenubuilder.exe=d\\;mscoree=d\\;mshtml=d"
+    HOME=${WINE_TEST_HOME}
+    XDG_DATA_HOME=${WINE_TEST_HOME}/.local/share
+    LUMENO_SOURCE_DIR=${CMAKE_SOURCE_DIR})
+
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+    # One booted, persistent wineserver for the whole run; cold starts would cost seconds each.
+    add_test(NAME wine_start COMMAND sh -c
+        "mkdir -p '${WINE_TEST_HOME}' && '${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh' '${WINE_TEST_PREFIX}' && wineserver -p </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1")
+    add_test(NAME wine_stop COMMAND sh -c "wineserver -k </dev/null >/dev/null 2>&1 || true")
+    set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${WINE_TEST_ENV}")
+    set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${WINE_TEST_ENV}")
+endif()
+
+foreach(dir ${LUMENO_SOURCE_DIRS})
+    file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${dir}/*.cpp)
+    if(test_sources)
+        add_executable(test_${dir} ${test_sources} ${CMAKE_SOURCE_DIR}/tests/support/TestMain.cpp
+                       ${LUMENO_RES_OBJECTS})
+        target_link_libraries(test_${dir} PRIVATE lumeno_test_support)
+        add_test(NAME ${dir} COMMAND test_${dir} --gtest_color=no)
+        set_tests_properties(${dir} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900
+                             ENVIRONMENT "${WINE_TEST_ENV}")
+    endif()
+endforeach()
+
+# Benchmarks: programs that measure and print, never part of the test run.
+file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*.cpp)
+foreach(src ${bench_sources})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(bench_${name} ${src} ${LUMENO_RES_OBJECTS})
+    target_link_libraries(bench_${name} PRIVATE lumeno_test_support)
+endforeach()

@@ -1,0 +1,12 @@
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(LUMENO_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER   ${LUMENO_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${LUMENO_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER  ${LUMENO_TRIPLE}-windres)
+set(CMAKE_DLLTOOL      ${LUMENO_TRIPLE}-dlltool)
+set(CMAKE_FIND_ROOT_PATH /usr/${LUMENO_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# 32-bit code cannot execute on these machines: this build is compiled and linked only.

@@ -1,0 +1,157 @@
+#include "support/TestSupport.h"
+
+#include "framework/Handles.h"
+
+#include <shellapi.h>
+
+#include <atomic>
+#include <fstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+namespace {
+std::atomic<unsigned> g_counter{0};
+
+std::wstring UniqueName(const std::wstring& tag)
+{
+    return tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()) + L"-" +
+           std::to_wstring(g_counter++);
+}
+}  // namespace
+
+TempFolder::TempFolder(const std::wstring& tag)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring base = temp;
+    if (!base.empty() && base.back() == L'\\')
+        base.pop_back();
+    m_path = base + L"\\" + UniqueName(tag);
+    if (!CreateDirectoryW(m_path.c_str(), nullptr))
+        throw std::runtime_error("cannot create temp folder");
+}
+
+TempFolder::~TempFolder() { RemoveTree(m_path); }
+
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW fd;
+    lumeno::UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &fd));
+    if (find) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring full = path + L"\\" + name;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(full);
+            else
+                DeleteFileW(full.c_str());
+        } while (FindNextFileW(find.Get(), &fd));
+    }
+    find.Reset();
+    RemoveDirectoryW(path.c_str());
+}
+
+void WriteBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes)
+{
+    lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));
+    if (!file)
+        throw std::runtime_error("cannot create file");
+    DWORD written = 0;
+    if (!bytes.empty())
+        WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void WriteText(const std::wstring& path, const std::string& text)
+{
+    WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::wstring& path)
+{
+    lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::vector<std::uint8_t> bytes;
+    if (!file)
+        return bytes;
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file.Get(), &size);
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!bytes.empty())
+        ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::string UnixPath(const std::wstring& windowsPath)
+{
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    static auto fn = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!fn)
+        throw std::runtime_error("not running under Wine");
+    char* name = fn(windowsPath.c_str());
+    if (!name)
+        return {};
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Wine starts Unix programs but cannot wait for them or see their exit status, so the command
+// writes its output and status into files that this side polls for.
+std::string RunHost(const std::string& shellCommand, int* exitCode, DWORD timeoutMs)
+{
+    TempFolder work(L"host");
+    const std::string dir = UnixPath(work.Path());
+    const std::string script = dir + "/cmd.sh";
+    WriteText(work.File(L"cmd.sh"), shellCommand + "\n");
+    std::wstring cmdLine = Widen("/bin/sh -c \"sh '" + script + "' > '" + dir + "/out' 2>&1; echo $? > '" + dir +
+                                 "/rc.tmp'; mv '" + dir + "/rc.tmp' '" + dir + "/rc'\"");
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(L"Z:\\bin\\sh", cmdLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (exitCode)
+            *exitCode = -1;
+        return {};
+    }
+    lumeno::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!FileExists(work.File(L"rc")) && GetTickCount64() < deadline)
+        Sleep(20);
+    auto out = ReadBytes(work.File(L"out"));
+    auto rc = ReadBytes(work.File(L"rc"));
+    if (exitCode)
+        *exitCode = rc.empty() ? -1 : std::atoi(std::string(rc.begin(), rc.end()).c_str());
+    return std::string(out.begin(), out.end());
+}
+
+}  // namespace testsupport

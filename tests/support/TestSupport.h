@@ -1,0 +1,51 @@
+#pragma once
+
+// Helpers shared by the tests: scratch folders, files, and running host (Linux) tools under Wine.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh empty folder under the system temp folder, removed with its contents on destruction.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& tag = L"lumeno");
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    [[nodiscard]] const std::wstring& Path() const { return m_path; }
+    [[nodiscard]] std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+void WriteBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
+void WriteText(const std::wstring& path, const std::string& text);
+[[nodiscard]] std::vector<std::uint8_t> ReadBytes(const std::wstring& path);
+[[nodiscard]] bool FileExists(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+// The Unix path of a Windows path under Wine (for host tools such as ffprobe).
+[[nodiscard]] std::string UnixPath(const std::wstring& windowsPath);
+// Runs a host command line with /bin/sh and returns its standard output and error; exitCode gets
+// its status (-1 when it did not finish within timeoutMs).
+[[nodiscard]] std::string RunHost(const std::string& shellCommand, int* exitCode = nullptr,
+                                  DWORD timeoutMs = 300000);
+
+[[nodiscard]] std::string Narrow(const std::wstring& text);
+[[nodiscard]] std::wstring Widen(const std::string& text);
+
+}  // namespace testsupport
+
+namespace testsupport {
+
+// A desktop-like 32-bit bottom-up frame: a title bar, a grid of figures whose digits change with
+// the tick, and a moving block, so that an encoder sees realistic partial changes.
+[[nodiscard]] std::vector<std::uint8_t> DesktopLikeFrame(int width, int height, int tick);
+
+}  // namespace testsupport
