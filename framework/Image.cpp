@@ -191,9 +191,10 @@ HRESULT CImage::Load(IStream* pStream)
     const auto& data = lock.Data();
     const auto* source = static_cast<const std::uint8_t*>(data.Scan0);
     const std::size_t rowBytes = static_cast<std::size_t>(m_nWidth) * (bpp / 8);
-    for (int y = 0; y < m_nHeight; ++y)
-        std::memcpy(m_pBits + static_cast<std::ptrdiff_t>(y) * m_nPitch, source + static_cast<std::ptrdiff_t>(y) * data.Stride,
-                    rowBytes);
+    for (int y = 0; y < m_nHeight; ++y) {
+        const std::ptrdiff_t row = y;
+        std::memcpy(m_pBits + row * m_nPitch, source + row * data.Stride, rowBytes);
+    }
     ::GdiFlush();
     return S_OK;
 }
