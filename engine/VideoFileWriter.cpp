@@ -62,6 +62,13 @@ HRESULT CVideoFileWriter::WriteFrame(int bitCount, const void* bits)
     const int size = m_encoder.EncodeFrame(bitCount, bits);
     if (size < 0)
         return WriteDroppedFrame();
+    return AppendEncodedFrame(size);
+}
+
+HRESULT CVideoFileWriter::AppendEncodedFrame(int size)
+{
+    if (!m_bFileOpen)
+        return E_UNEXPECTED;
     return AppendChunk(m_encoder.Output(), size, m_encoder.m_bKeyFrame ? AVIIF_KEYFRAME : 0);
 }
 

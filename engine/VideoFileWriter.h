@@ -32,6 +32,8 @@ public:
     // Encodes a bottom-up DIB and appends it at position m_nFrameCount. An encoding error writes
     // an empty chunk instead (players repeat the previous frame), so the timeline stays right.
     HRESULT WriteFrame(int bitCount, const void* bits);
+    // Appends the encoder's last output of `size` bytes, flagged as a key frame when it is one.
+    HRESULT AppendEncodedFrame(int size);
     // Appends an empty, non-key chunk: a position whose tick produced no picture.
     HRESULT WriteDroppedFrame();
     // Releases the stream and then the file; the file on disk is then complete.

@@ -1,0 +1,281 @@
+#include "engine/RecordThread.h"
+
+#include "app/resource.h"
+#include "engine/OverlayClock.h"
+#include "timestore/NetTime.h"
+#include "ui/ResourceImage.h"
+
+#include <mmsystem.h>
+#include <shlwapi.h>
+
+namespace {
+
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kGreen = RGB(0, 255, 0);
+constexpr COLORREF kRed = RGB(255, 0, 0);
+
+class StageTimer {
+public:
+    explicit StageTimer(std::array<LONGLONG, CRecordThread::kStageCount>& ticks) : m_ticks(ticks)
+    {
+        QueryPerformanceCounter(&m_last);
+    }
+    void Lap(CRecordThread::Stage stage)
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        m_ticks[stage] += now.QuadPart - m_last.QuadPart;
+        m_last = now;
+    }
+
+private:
+    std::array<LONGLONG, CRecordThread::kStageCount>& m_ticks;
+    LARGE_INTEGER m_last;
+};
+
+}  // namespace
+
+CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
+    : m_netTime(netTime), m_overlay(std::move(overlay))
+{
+    HDC screen = m_dcScreen.Get();
+    m_dcCompose.Reset(CreateCompatibleDC(screen));
+    m_nWidth = GetDeviceCaps(screen, HORZRES);
+    m_nHeight = GetDeviceCaps(screen, VERTRES);
+
+    m_bmpCompose.Reset(CreateCompatibleBitmap(screen, m_nWidth, m_nHeight));
+    m_selComposeBitmap = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_bmpCompose.Get());
+
+    // The black source of the translucent box: filled once, never drawn into again.
+    m_dcBox.Reset(CreateCompatibleDC(m_dcCompose.Get()));
+    m_bmpBox.Reset(CreateCompatibleBitmap(m_dcCompose.Get(), m_nWidth, m_nHeight));
+    m_selBoxBitmap = std::make_unique<lumeno::SelectGuard>(m_dcBox.Get(), m_bmpBox.Get());
+    const RECT all{0, 0, m_nWidth, m_nHeight};
+    FillRect(m_dcBox.Get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+
+    // 11-point SimSun for the screen's vertical resolution.
+    LOGFONTW lf{};
+    lf.lfHeight = -MulDiv(GetDeviceCaps(screen, LOGPIXELSY), 110, 720);
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(lf.lfFaceName, L"宋体", LF_FACESIZE);
+    m_fontOverlay.Reset(CreateFontIndirectW(&lf));
+    SetBkMode(m_dcCompose.Get(), TRANSPARENT);
+    m_selFont = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_fontOverlay.Get());
+
+    (void)lumeno::LoadResourceImage(nullptr, m_imgBanner, IDB_BANNER);
+
+    if (m_nWidth > 0 && m_nHeight > 0)
+        m_pFrameBits = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(m_nWidth) * m_nHeight * 4);
+
+    CreateEncoder(m_nWidth, m_nHeight);
+}
+
+CRecordThread::~CRecordThread()
+{
+    // The thread uses every member: it must have ended before any of them goes.
+    Stop();
+}
+
+BOOL CRecordThread::Start(const std::wstring& storageFolder, int retentionMinutes, BOOL bClearOtherFiles,
+                          HWND hNotifyWnd)
+{
+    m_storage.m_strFolder = storageFolder;
+    m_storage.m_nRetainMinutes = retentionMinutes;
+    m_storage.m_bCleanOtherFiles = bClearOtherFiles;
+    (void)m_storage.ScanFolder();
+    PostMessageW(hNotifyWnd, WM_STORAGE_CHANGED, 0, 0);
+
+    wchar_t path[MAX_PATH] = {};
+    // A folder too long for a path leaves the name empty: every open then fails and is retried.
+    m_strTempPath = PathCombineW(path, storageFolder.c_str(), kTempFileName) ? path : L"";
+
+    m_hWakeEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    m_hNotifyWnd = hNotifyWnd;
+    m_bInitCom = 1;
+    m_hThread.Reset(CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, this, 0, nullptr));
+    return TRUE;
+}
+
+void CRecordThread::SetRecording(BOOL bOn)
+{
+    m_bRecord = bOn ? 1 : 0;
+    SetEvent(m_hWakeEvent.Get());
+}
+
+void CRecordThread::Stop()
+{
+    if (!m_hThread)
+        return;
+    m_nCommand = kQuitCommand;
+    SetEvent(m_hWakeEvent.Get());
+    WaitForSingleObject(m_hThread.Get(), INFINITE);
+    m_hThread.Reset();
+}
+
+int CRecordThread::Run()
+{
+    timeBeginPeriod(1);
+    AVIFileInit();
+    DWORD timeout = INFINITE;
+    for (;;) {
+        WaitForSingleObject(m_hWakeEvent.Get(), timeout);
+        if (m_nCommand == kQuitCommand) {
+            if (m_bFileOpen)
+                CloseVideoFile(TRUE);
+            break;
+        }
+        if (!m_bRecord) {
+            if (m_bFileOpen)
+                CloseVideoFile(TRUE);
+            timeout = INFINITE;
+            continue;
+        }
+        timeout = RecordTick();
+    }
+    // The wake event stays open until the object goes: the user-interface thread may still signal it.
+    AVIFileExit();
+    timeEndPeriod(1);
+    return 0;
+}
+
+DWORD CRecordThread::RecordTick()
+{
+    if (!m_bFileOpen) {
+        OpenNewFile();
+        if (!m_bFileOpen)
+            return CFramePacer::kTickMs;  // folder missing or unwritable: try again next tick
+    }
+    DWORD now = timeGetTime();
+    // A wake-up before this position's tick (a signal while waiting) does not move the picture early.
+    if (const DWORD early = m_pacer.WaitUntilPosition(m_nFrameCount, now); early > 0)
+        return early;
+
+    // Positions whose ticks passed without a picture stay in the timeline as empty frames.
+    for (int n = m_pacer.DroppedBefore(m_nFrameCount, now); n > 0; --n) {
+        (void)WriteDroppedFrame();
+        ++m_stats.nDropped;
+    }
+    if (m_nFrameCount >= CFramePacer::kFramesPerFile) {
+        CloseVideoFile(FALSE);
+        if (!m_bFileOpen)
+            return CFramePacer::kTickMs;
+    }
+    CaptureFrame();
+    now = timeGetTime();
+    return m_pacer.WaitUntilPosition(m_nFrameCount, now);
+}
+
+void CRecordThread::OpenNewFile()
+{
+    m_dtFileStart = GetCurrentDate();
+    if (SUCCEEDED(OpenVideoFile()))
+        m_pacer.StartFile(timeGetTime());
+}
+
+int CRecordThread::CloseVideoFile(BOOL bFinal)
+{
+    ReleaseVideoFile();
+    if (m_nFrameCount != 0) {
+        (void)m_storage.CommitRecording(m_strTempPath, m_dtFileStart, m_nFrameCount);
+        NotifyStorageChanged();
+        m_nFrameCount = 0;
+    }
+    if (!bFinal)
+        OpenNewFile();
+    return 0;
+}
+
+void CRecordThread::NotifyStorageChanged() const
+{
+    if (m_hNotifyWnd)
+        PostMessageW(m_hNotifyWnd, WM_STORAGE_CHANGED, 0, 0);
+}
+
+void CRecordThread::CaptureFrame()
+{
+    const int bitCount = ComposeFrame();
+    if (!m_bFileOpen)
+        return;
+    StageTimer timer(m_stats.ticks);
+    const int size = m_encoder.EncodeFrame(bitCount, m_pFrameBits.get());
+    timer.Lap(kEncode);
+    // An encoding error leaves an empty position rather than a corrupt chunk.
+    if (size < 0)
+        (void)WriteDroppedFrame();
+    else
+        (void)AppendEncodedFrame(size);
+    timer.Lap(kWrite);
+    ++m_stats.nPictures;
+}
+
+void CRecordThread::DrawCell(int x, int y, const std::wstring& text)
+{
+    RECT cell{x, y, x + kCellWidth, y + kCellHeight};
+    DrawTextW(m_dcCompose.Get(), text.c_str(), static_cast<int>(text.size()), &cell, DT_SINGLELINE);
+}
+
+int CRecordThread::ComposeFrame()
+{
+    if (!m_pFrameBits)
+        return 0;
+    StageTimer timer(m_stats.ticks);
+    HDC dc = m_dcCompose.Get();
+    const int w = m_nWidth;
+
+    BitBlt(dc, 0, 0, w, m_nHeight, m_dcScreen.Get(), 0, 0, SRCCOPY);
+    timer.Lap(kCapture);
+
+    CURSORINFO ci{};
+    ci.cbSize = sizeof(ci);
+    (void)GetCursorInfo(&ci);
+    if (ci.hCursor)
+        DrawIcon(dc, ci.ptScreenPos.x, ci.ptScreenPos.y, ci.hCursor);
+    timer.Lap(kCursor);
+
+    const int ih = m_imgBanner.GetHeight();
+    const BLENDFUNCTION darken{AC_SRC_OVER, 0, kBoxAlpha, 0};
+    AlphaBlend(dc, w - kBoxWidth, 24, kBoxWidth, ih + 72, m_dcBox.Get(), 0, 0, kBoxWidth, ih + 72, darken);
+    (void)m_imgBanner.Draw(dc, w - 376, 24);
+    timer.Lap(kBox);
+
+    SYSTEMTIME utc{};
+    const bool connected = m_netTime.GetNetTime(utc);
+    const std::shared_ptr<const OverlaySettings> settings = m_overlay ? m_overlay() : nullptr;
+    const OverlaySettings none;
+    const OverlaySettings& s = settings ? *settings : none;
+
+    m_lastTexts = {L"网络：",
+                   connected ? L"连接正常" : L"连接异常",
+                   L"北京时间：",
+                   FormatOverlayClock(utc, 8),
+                   FormatZoneLabel(s.nTimeZone2),
+                   FormatOverlayClock(utc, s.nTimeZone2),
+                   L"姓名：" + s.strName,
+                   L"平台：" + s.strPlatform,
+                   L"帐号：" + s.strAccount};
+    m_bLastConnected = connected;
+
+    SetTextColor(dc, kWhite);
+    DrawCell(w - 376, ih + 28, m_lastTexts[0]);
+    SetTextColor(dc, connected ? kGreen : kRed);
+    DrawCell(w - 336, ih + 28, m_lastTexts[1]);
+    SetTextColor(dc, kWhite);
+    DrawCell(w - 376, ih + 52, m_lastTexts[2]);
+    DrawCell(w - 306, ih + 52, m_lastTexts[3]);
+    DrawCell(w - 376, ih + 76, m_lastTexts[4]);
+    DrawCell(w - 306, ih + 76, m_lastTexts[5]);
+    DrawCell(w - 186, ih + 28, m_lastTexts[6]);
+    DrawCell(w - 186, ih + 52, m_lastTexts[7]);
+    DrawCell(w - 186, ih + 76, m_lastTexts[8]);
+    timer.Lap(kText);
+
+    m_frameInfo = {};
+    m_frameInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    auto* info = reinterpret_cast<BITMAPINFO*>(&m_frameInfo);
+    GetDIBits(dc, m_bmpCompose.Get(), 0, 0, nullptr, info, DIB_RGB_COLORS);
+    m_frameInfo.bmiHeader.biCompression = BI_RGB;
+    GetDIBits(dc, m_bmpCompose.Get(), 0, static_cast<UINT>(m_frameInfo.bmiHeader.biHeight), m_pFrameBits.get(),
+              info, DIB_RGB_COLORS);
+    timer.Lap(kReadOut);
+    return m_frameInfo.bmiHeader.biBitCount;
+}

@@ -1,0 +1,124 @@
+#pragma once
+
+// The recording engine's thread: captures the primary screen ten times a second while recording is
+// on, composes the evidence overlay into each frame, writes 600-position AVI files and hands each
+// finished file to the catalogue.
+//
+// Threads: the constructor, Start, SetRecording and Stop run on the user-interface thread. m_bRecord
+// and m_nCommand are written there (atomics) and followed by a signal of m_hWakeEvent. The catalogue
+// m_storage is shared with the user-interface thread under its own lock. Everything else (DCs,
+// bitmaps, font, banner, frame buffer, encoder, AVI file, pacer, statistics) belongs to the
+// recording thread once Start has created it; tests read them only while the thread is not running.
+
+#include "app/OverlaySettings.h"
+#include "engine/FramePacer.h"
+#include "engine/ThreadClass.h"
+#include "engine/VideoFileWriter.h"
+#include "framework/Handles.h"
+#include "framework/Image.h"
+#include "timestore/DateTime.h"
+#include "timestore/VideoStore.h"
+
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+class CNetTime;
+
+class CRecordThread : public CThreadClass, public CVideoFileWriter {
+public:
+    static constexpr int kQuitCommand = 2;
+    static constexpr int kBoxWidth = 380;
+    static constexpr int kCellWidth = 186;
+    static constexpr int kCellHeight = 20;
+    static constexpr BYTE kBoxAlpha = 140;
+    static constexpr const wchar_t* kTempFileName = L"RECORDING.AVI";
+
+    // Where the four overlay settings come from: a consistent copy for each frame.
+    using OverlaySource = std::function<std::shared_ptr<const OverlaySettings>()>;
+
+    // Measures the primary screen once and creates every capture resource, the banner, the frame
+    // buffer and the encoder.
+    CRecordThread(const CNetTime& netTime, OverlaySource overlay);
+    ~CRecordThread() override;
+
+    // Hands the folder, retention and clean flag to the catalogue, scans the folder, posts
+    // WM_STORAGE_CHANGED and starts the thread, which waits idle. Returns TRUE.
+    BOOL Start(const std::wstring& storageFolder, int retentionMinutes, BOOL bClearOtherFiles, HWND hNotifyWnd);
+    // Switches recording on or off; the thread follows at its next wake-up.
+    void SetRecording(BOOL bOn);
+    // Asks the thread to finish the current file and end, and waits for it without time-out.
+    // Returns at once when the thread is not running.
+    void Stop();
+
+    int Run() override;
+
+    // Composes one frame from the screen, the cursor and the overlay, then encodes and writes it.
+    void CaptureFrame();
+    // Composes one frame into m_pFrameBits without writing it; returns the DIB's bit count.
+    int ComposeFrame();
+
+    // Per-stage costs of CaptureFrame, in QueryPerformanceCounter ticks, for the benchmark.
+    enum Stage { kCapture, kCursor, kBox, kText, kReadOut, kEncode, kWrite, kStageCount };
+    struct Statistics {
+        std::array<LONGLONG, kStageCount> ticks{};
+        long long nPictures = 0;  // frames captured and encoded
+        long long nDropped = 0;   // positions written empty because a tick overran
+    };
+    Statistics m_stats;
+
+    // The texts drawn into the last composed frame, in drawing order (for checks of the overlay).
+    std::array<std::wstring, 9> m_lastTexts;
+    bool m_bLastConnected = false;
+
+    [[nodiscard]] int Width() const { return m_nWidth; }
+    [[nodiscard]] int Height() const { return m_nHeight; }
+    [[nodiscard]] const std::uint8_t* FrameBits() const { return m_pFrameBits.get(); }
+    [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameInfo.bmiHeader; }
+    [[nodiscard]] const lumeno::CImage& Banner() const { return m_imgBanner; }
+
+    lumeno::CImage m_imgBanner;
+    lumeno::UniqueHandle m_hWakeEvent;
+    std::atomic<int> m_bRecord{0};
+    CDateTime m_dtFileStart{0.0, CDateTime::kValid};
+    CVideoStore m_storage;
+    std::atomic<int> m_nCommand{0};
+
+private:
+    // Finishes the open file: release, then (with frames) catalogue and notify. Unless bFinal, a
+    // new file is opened at once.
+    int CloseVideoFile(BOOL bFinal);
+    // Opens a new temporary file stamped with the current local time; its position 0 is now.
+    void OpenNewFile();
+    // One tick of the Recording state; returns the time-out of the next wait.
+    DWORD RecordTick();
+    void NotifyStorageChanged() const;
+    void DrawCell(int x, int y, const std::wstring& text);
+
+    const CNetTime& m_netTime;
+    OverlaySource m_overlay;
+    CFramePacer m_pacer;
+
+    lumeno::WindowDc m_dcScreen{nullptr};
+    lumeno::UniqueMemoryDc m_dcCompose;
+    lumeno::UniqueMemoryDc m_dcBox;
+    lumeno::UniqueBitmap m_bmpCompose;
+    lumeno::UniqueBitmap m_bmpBox;
+    lumeno::UniqueFont m_fontOverlay;
+    // Declared after what they select, so they put the original objects back first.
+    std::unique_ptr<lumeno::SelectGuard> m_selComposeBitmap;
+    std::unique_ptr<lumeno::SelectGuard> m_selBoxBitmap;
+    std::unique_ptr<lumeno::SelectGuard> m_selFont;
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+    std::unique_ptr<std::uint8_t[]> m_pFrameBits;
+    // Header plus room for three colour masks, which GetDIBits writes for 16-bit screens.
+    struct FrameInfo {
+        BITMAPINFOHEADER bmiHeader;
+        RGBQUAD bmiColors[256];
+    } m_frameInfo{};
+};
