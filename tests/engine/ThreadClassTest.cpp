@@ -14,10 +14,13 @@ class ComProbeThread : public CThreadClass {
 public:
     explicit ComProbeThread(int result, bool throwFromRun = false) : m_result(result), m_throw(throwFromRun) {}
 
-    int Run() override {
+    int Run() override
+    {
         m_comInRun = ::CoInitialize(nullptr);
-        if (SUCCEEDED(m_comInRun)) ::CoUninitialize();
-        if (m_throw) throw std::runtime_error("body failed");
+        if (SUCCEEDED(m_comInRun))
+            ::CoUninitialize();
+        if (m_throw)
+            throw std::runtime_error("body failed");
         return m_result;
     }
 
@@ -34,17 +37,20 @@ struct EntryOutcome {
 };
 
 // Calls ThreadEntry on a fresh thread and then asks COM on that thread whether it was released.
-EntryOutcome CallEntryOnFreshThread(CThreadClass& body) {
+EntryOutcome CallEntryOnFreshThread(CThreadClass& body)
+{
     EntryOutcome outcome;
     std::thread([&] {
         outcome.exitCode = CThreadClass::ThreadEntry(&body);
         outcome.comAfterEntry = ::CoInitialize(nullptr);
-        if (SUCCEEDED(outcome.comAfterEntry)) ::CoUninitialize();
+        if (SUCCEEDED(outcome.comAfterEntry))
+            ::CoUninitialize();
     }).join();
     return outcome;
 }
 
-DWORD StartAndJoin(CThreadClass& body) {
+DWORD StartAndJoin(CThreadClass& body)
+{
     body.m_hThread.Reset(::CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, &body, 0, nullptr));
     EXPECT_TRUE(body.m_hThread);
     EXPECT_EQ(::WaitForSingleObject(body.m_hThread.Get(), 10000), WAIT_OBJECT_0);
@@ -55,7 +61,8 @@ DWORD StartAndJoin(CThreadClass& body) {
 
 }  // namespace
 
-TEST(ThreadClass, ExitCodeIsTheResultOfRun) {
+TEST(ThreadClass, ExitCodeIsTheResultOfRun)
+{
     CThreadClass baseBody;
     EXPECT_EQ(StartAndJoin(baseBody), 0u);
 
@@ -66,7 +73,8 @@ TEST(ThreadClass, ExitCodeIsTheResultOfRun) {
     EXPECT_EQ(StartAndJoin(negative), static_cast<DWORD>(-7));
 }
 
-TEST(ThreadClass, ComIsInitialisedAroundRunWhenAsked) {
+TEST(ThreadClass, ComIsInitialisedAroundRunWhenAsked)
+{
     ComProbeThread body(5);
     body.m_bInitCom = 1;
     const EntryOutcome outcome = CallEntryOnFreshThread(body);
@@ -75,7 +83,8 @@ TEST(ThreadClass, ComIsInitialisedAroundRunWhenAsked) {
     EXPECT_EQ(outcome.exitCode, 5u);
 }
 
-TEST(ThreadClass, NoComWhenNotAsked) {
+TEST(ThreadClass, NoComWhenNotAsked)
+{
     ComProbeThread body(0);
     body.m_bInitCom = 0;
     const EntryOutcome outcome = CallEntryOnFreshThread(body);
@@ -83,7 +92,8 @@ TEST(ThreadClass, NoComWhenNotAsked) {
     EXPECT_EQ(outcome.comAfterEntry, S_OK);
 }
 
-TEST(ThreadClass, ExceptionFromRunStopsAtTheEntryAndComIsStillReleased) {
+TEST(ThreadClass, ExceptionFromRunStopsAtTheEntryAndComIsStillReleased)
+{
     ComProbeThread body(3, true);
     body.m_bInitCom = 1;
     const EntryOutcome outcome = CallEntryOnFreshThread(body);

@@ -7,15 +7,18 @@
 
 namespace {
 
-bool CanCreateSocket(int* lastError = nullptr) {
+bool CanCreateSocket(int* lastError = nullptr)
+{
     lumeno::UniqueSocket s(::socket(AF_INET, SOCK_DGRAM, 0));
-    if (lastError) *lastError = ::WSAGetLastError();
+    if (lastError)
+        *lastError = ::WSAGetLastError();
     return static_cast<bool>(s);
 }
 
 }  // namespace
 
-TEST(WinsockSession, StartsVersionTwoTwoAndCleansUpWhenTheLastOwnerGoes) {
+TEST(WinsockSession, StartsVersionTwoTwoAndCleansUpWhenTheLastOwnerGoes)
+{
     auto outer = std::make_unique<CWinsockSession>();
     ASSERT_TRUE(outer->IsStarted());
     EXPECT_EQ(outer->Version(), 0x0202);

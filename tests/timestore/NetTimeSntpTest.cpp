@@ -33,40 +33,49 @@ const char* const kAnsweringServer[] = {"127.0.0.1"};
 const char* const kSilentServer[] = {"127.0.0.2"};
 const char* const kNobody[] = {"127.0.0.4"};
 
-std::uint16_t NextPort() {
+std::uint16_t NextPort()
+{
     static std::uint16_t port = 47100;
     port += 2;  // the stand-in also uses port + 1
     return port;
 }
 
-LONGLONG MsSince1900(const SYSTEMTIME& st) {
+LONGLONG MsSince1900(const SYSTEMTIME& st)
+{
     FILETIME ft{};
     EXPECT_TRUE(::SystemTimeToFileTime(&st, &ft));
     const ULONGLONG units = (ULONGLONG{ft.dwHighDateTime} << 32) | ft.dwLowDateTime;
     return static_cast<LONGLONG>(units / 10000) - kFileTimeMsAt1900;
 }
 
-LONGLONG MachineUtcMs() {
+LONGLONG MachineUtcMs()
+{
     SYSTEMTIME st{};
     ::GetSystemTime(&st);
     return MsSince1900(st);
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
     const ULONGLONG end = ::GetTickCount64() + timeoutMs;
     while (!condition()) {
-        if (::GetTickCount64() >= end) return false;
+        if (::GetTickCount64() >= end)
+            return false;
         ::Sleep(10);
     }
     return true;
 }
 
 std::vector<SntpDatagram> Answer(std::vector<std::uint8_t> bytes,
-                                 SntpDatagram::Source source = SntpDatagram::Source::AskedSocket) {
+                                 SntpDatagram::Source source = SntpDatagram::Source::AskedSocket)
+{
     return {SntpDatagram{std::move(bytes), source}};
 }
 
-std::vector<SntpDatagram> GoodAnswer(const SntpRequest&) { return Answer(SntpReply(kServerSeconds, kServerFraction)); }
+std::vector<SntpDatagram> GoodAnswer(const SntpRequest&)
+{
+    return Answer(SntpReply(kServerSeconds, kServerFraction));
+}
 
 struct BadKind {
     const char* name;
@@ -74,9 +83,13 @@ struct BadKind {
     bool fromUnaskedAddress = false;
 };
 
-void PrintTo(const BadKind& kind, std::ostream* os) { *os << kind.name; }
+void PrintTo(const BadKind& kind, std::ostream* os)
+{
+    *os << kind.name;
+}
 
-std::vector<std::uint8_t> Resized(std::size_t size) {
+std::vector<std::uint8_t> Resized(std::size_t size)
+{
     std::vector<std::uint8_t> bytes = SntpReply(kServerSeconds, kServerFraction);
     bytes.resize(size, 0x5A);
     return bytes;
@@ -103,14 +116,16 @@ const BadKind kBadKinds[] = {
 
 class NetTimeSntpTest : public ::testing::Test {
 protected:
-    void StartClient(std::span<const char* const> servers) {
+    void StartClient(std::span<const char* const> servers)
+    {
         m_client = std::make_unique<CNetTime>(servers, m_port);
         m_client->m_hThread.Reset(::CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, m_client.get(), 0, nullptr));
         ASSERT_TRUE(m_client->m_hThread);
     }
 
     std::unique_ptr<SntpStandIn> StartServer(std::vector<std::string> addresses, testsupport::SntpResponder responder,
-                                             std::string spareAddress = {}) {
+                                             std::string spareAddress = {})
+    {
         auto server =
             std::make_unique<SntpStandIn>(std::move(addresses), m_port, std::move(responder), std::move(spareAddress));
         EXPECT_TRUE(server->IsListening());
@@ -118,7 +133,8 @@ protected:
     }
 
     // Stops the client within a bound and checks how its thread ended; returns the time it took.
-    ULONGLONG StopClient() {
+    ULONGLONG StopClient()
+    {
         const ULONGLONG start = ::GetTickCount64();
         EXPECT_TRUE(m_client->Stop(5000));
         const ULONGLONG took = ::GetTickCount64() - start;
@@ -129,12 +145,15 @@ protected:
         return took;
     }
 
-    void TearDown() override {
-        if (m_client) (void)StopClient();
+    void TearDown() override
+    {
+        if (m_client)
+            (void)StopClient();
     }
 
     // Checks that a reading came from the machine's clock and not from the network.
-    void ExpectFallbackReading() {
+    void ExpectFallbackReading()
+    {
         const LONGLONG before = MachineUtcMs();
         SYSTEMTIME st{};
         const bool connected = m_client->GetNetTime(st);
@@ -151,7 +170,8 @@ protected:
 
 }  // namespace
 
-TEST_F(NetTimeSntpTest, SynchronisesOnTheFirstAttemptAndCountsElapsedTime) {
+TEST_F(NetTimeSntpTest, SynchronisesOnTheFirstAttemptAndCountsElapsedTime)
+{
     std::atomic<int> malformedRequests{0};
     const int firstRound = static_cast<int>(std::size(kAnsweringServer));
     auto server = StartServer({"127.0.0.1"}, [&](const SntpRequest& request) {
@@ -160,7 +180,8 @@ TEST_F(NetTimeSntpTest, SynchronisesOnTheFirstAttemptAndCountsElapsedTime) {
             bytes[0] = 0x0B;
             return bytes;
         }();
-        if (request.bytes != expected) ++malformedRequests;
+        if (request.bytes != expected)
+            ++malformedRequests;
         // Any later round answers a day later, so the reading shows which round was taken.
         const DWORD seconds = request.index < firstRound ? kServerSeconds : kServerSeconds + 86400;
         return Answer(SntpReply(seconds, kServerFraction));
@@ -199,7 +220,8 @@ TEST_F(NetTimeSntpTest, SynchronisesOnTheFirstAttemptAndCountsElapsedTime) {
     EXPECT_LT(StopClient(), 1200u) << "a synchronised client must stop promptly";
 }
 
-TEST_F(NetTimeSntpTest, ConnectedFollowsTheServerWhileReadingsKeepTheTimeBase) {
+TEST_F(NetTimeSntpTest, ConnectedFollowsTheServerWhileReadingsKeepTheTimeBase)
+{
     auto server = StartServer({"127.0.0.1"}, GoodAnswer);
     StartClient(kAskedServers);
     ASSERT_TRUE(WaitUntil([&] { return m_client->IsSynchronised(); }, 10000));
@@ -227,7 +249,8 @@ TEST_F(NetTimeSntpTest, ConnectedFollowsTheServerWhileReadingsKeepTheTimeBase) {
 
 class NetTimeBadReplyTest : public NetTimeSntpTest, public ::testing::WithParamInterface<BadKind> {};
 
-TEST_P(NetTimeBadReplyTest, NeverSynchronises) {
+TEST_P(NetTimeBadReplyTest, NeverSynchronises)
+{
     const BadKind kind = GetParam();
     const auto respond = [&](const SntpRequest&) { return std::vector<SntpDatagram>{kind.make()}; };
     std::unique_ptr<SntpStandIn> server;
@@ -248,18 +271,22 @@ INSTANTIATE_TEST_SUITE_P(Datagrams, NetTimeBadReplyTest, ::testing::ValuesIn(kBa
                          [](const ::testing::TestParamInfo<BadKind>& info) {
                              std::string name = info.param.name;
                              for (char& c : name)
-                                 if (c == ' ') c = '_';
+                                 if (c == ' ')
+                                     c = '_';
                              return name;
                          });
 
-TEST_F(NetTimeSntpTest, TenBadDatagramsEndAnAttemptEarlyButNineDoNot) {
+TEST_F(NetTimeSntpTest, TenBadDatagramsEndAnAttemptEarlyButNineDoNot)
+{
     // Every kind of rejected datagram counts towards the ten.
     std::vector<BadKind> kinds;
     for (const BadKind& kind : kBadKinds)
-        if (!kind.fromUnaskedAddress) kinds.push_back(kind);
+        if (!kind.fromUnaskedAddress)
+            kinds.push_back(kind);
     const auto burst = [&](int count) {
         std::vector<SntpDatagram> datagrams;
-        for (int i = 0; i < count; ++i) datagrams.push_back(kinds[i % kinds.size()].make());
+        for (int i = 0; i < count; ++i)
+            datagrams.push_back(kinds[i % kinds.size()].make());
         return datagrams;
     };
     const auto gapBetweenAttempts = [&](int badPerRequest) {
@@ -281,7 +308,8 @@ TEST_F(NetTimeSntpTest, TenBadDatagramsEndAnAttemptEarlyButNineDoNot) {
     EXPECT_GE(afterNine, 3500u) << "nine bad datagrams must not end the attempt";
 }
 
-TEST_F(NetTimeSntpTest, WithoutAnyServerReadingsComeFromTheMachineClock) {
+TEST_F(NetTimeSntpTest, WithoutAnyServerReadingsComeFromTheMachineClock)
+{
     StartClient(kNobody);
     const ULONGLONG end = ::GetTickCount64() + 1500;
     int readings = 0;
@@ -295,7 +323,8 @@ TEST_F(NetTimeSntpTest, WithoutAnyServerReadingsComeFromTheMachineClock) {
     EXPECT_LT(StopClient(), 1500u) << "a client waiting for replies must stop promptly";
 }
 
-TEST_F(NetTimeSntpTest, ReadersSeeEitherTheMachineClockOrACompleteNetworkReading) {
+TEST_F(NetTimeSntpTest, ReadersSeeEitherTheMachineClockOrACompleteNetworkReading)
+{
     auto server = StartServer({"127.0.0.1"}, GoodAnswer);
     std::atomic<bool> stopReaders{false};
     std::atomic<int> fallbackReadings{0};
@@ -307,7 +336,8 @@ TEST_F(NetTimeSntpTest, ReadersSeeEitherTheMachineClockOrACompleteNetworkReading
     std::atomic<CNetTime*> published{nullptr};
     const auto reader = [&] {
         CNetTime* c = nullptr;
-        while (!(c = published.load())) ::Sleep(1);
+        while (!(c = published.load()))
+            ::Sleep(1);
         while (!stopReaders) {
             const LONGLONG before = MachineUtcMs();
             SYSTEMTIME st{};

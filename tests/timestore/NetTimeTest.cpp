@@ -10,7 +10,8 @@ constexpr DWORD kStartOf2024 = 3913056000u;  // 2024-01-01 00:00:00 UTC in SNTP 
 constexpr int kJulianDayOf1601 = 2305814;    // day 0 of FILETIME
 constexpr ULONGLONG kFileTimeUnitsPerDay = 864000000000ull;
 
-SYSTEMTIME PlatformDateOfJulianDay(int julianDay, ULONGLONG extraUnits = 0) {
+SYSTEMTIME PlatformDateOfJulianDay(int julianDay, ULONGLONG extraUnits = 0)
+{
     const ULONGLONG units = static_cast<ULONGLONG>(julianDay - kJulianDayOf1601) * kFileTimeUnitsPerDay + extraUnits;
     FILETIME ft{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
     SYSTEMTIME st{};
@@ -18,7 +19,8 @@ SYSTEMTIME PlatformDateOfJulianDay(int julianDay, ULONGLONG extraUnits = 0) {
     return st;
 }
 
-SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0) {
+SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0)
+{
     SYSTEMTIME st{};
     st.wYear = year;
     st.wMonth = month;
@@ -31,7 +33,8 @@ SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0,
 
 }  // namespace
 
-TEST(NetTimeConversion, StartOf2024ReadsAsMondayMidnight) {
+TEST(NetTimeConversion, StartOf2024ReadsAsMondayMidnight)
+{
     SYSTEMTIME st{};
     CNetTime::NtpToSystemTime(kStartOf2024, 0, 0, st);
     EXPECT_EQ(st.wYear, 2024);
@@ -44,7 +47,8 @@ TEST(NetTimeConversion, StartOf2024ReadsAsMondayMidnight) {
     EXPECT_EQ(st.wDayOfWeek, 1);
 }
 
-TEST(NetTimeConversion, FractionAndElapsedTimeCarryIntoSeconds) {
+TEST(NetTimeConversion, FractionAndElapsedTimeCarryIntoSeconds)
+{
     SYSTEMTIME st{};
     CNetTime::NtpToSystemTime(kStartOf2024, 0xFFFFFFFFu, 0, st);
     EXPECT_EQ(st.wSecond, 1);
@@ -62,7 +66,8 @@ TEST(NetTimeConversion, FractionAndElapsedTimeCarryIntoSeconds) {
     EXPECT_EQ(st.wMilliseconds, 750);
 }
 
-TEST(NetTimeConversion, ElapsedTimeBeyondThirtyTwoBitsOfMilliseconds) {
+TEST(NetTimeConversion, ElapsedTimeBeyondThirtyTwoBitsOfMilliseconds)
+{
     // 50 days is more than a 32-bit millisecond counter holds.
     SYSTEMTIME st{};
     CNetTime::NtpToSystemTime(kStartOf2024, 0, 50ull * 86400 * 1000 + 7, st);
@@ -72,11 +77,13 @@ TEST(NetTimeConversion, ElapsedTimeBeyondThirtyTwoBitsOfMilliseconds) {
     EXPECT_EQ(st.wMilliseconds, 7);
 }
 
-TEST(NetTimeConversion, DayNumbersAgreeWithThePlatformCalendarFrom1900To2100) {
+TEST(NetTimeConversion, DayNumbersAgreeWithThePlatformCalendarFrom1900To2100)
+{
     int checked = 0;
     for (int julianDay = CNetTime::kJulianDayOf1900;; ++julianDay) {
         const SYSTEMTIME expected = PlatformDateOfJulianDay(julianDay);
-        if (expected.wYear > 2100) break;
+        if (expected.wYear > 2100)
+            break;
         WORD year = 0, month = 0, day = 0;
         CNetTime::DayNumberToDate(julianDay, year, month, day);
         ASSERT_EQ(year, expected.wYear) << "day number " << julianDay;
@@ -87,7 +94,8 @@ TEST(NetTimeConversion, DayNumbersAgreeWithThePlatformCalendarFrom1900To2100) {
     EXPECT_EQ(checked, 73414);  // 201 years, 49 of them leap years
 }
 
-TEST(NetTimeConversion, EverySntpDayHasThePlatformDateAndWeekday) {
+TEST(NetTimeConversion, EverySntpDayHasThePlatformDateAndWeekday)
+{
     // The last second of each day the 32-bit seconds field can hold (up to February 2036).
     for (DWORD days = 0; days < 0xFFFFFFFFu / 86400; ++days) {
         SYSTEMTIME st{};
@@ -104,7 +112,8 @@ TEST(NetTimeConversion, EverySntpDayHasThePlatformDateAndWeekday) {
     }
 }
 
-TEST(NetTimeTimeValue, RejectsFieldsOutOfRange) {
+TEST(NetTimeTimeValue, RejectsFieldsOutOfRange)
+{
     const SYSTEMTIME bad[] = {
         Time(2024, 0, 10),
         Time(2024, 13, 10),
@@ -121,7 +130,8 @@ TEST(NetTimeTimeValue, RejectsFieldsOutOfRange) {
     }
 }
 
-TEST(NetTimeTimeValue, TimesBefore1970AreErrorsAndBefore1900AreZero) {
+TEST(NetTimeTimeValue, TimesBefore1970AreErrorsAndBefore1900AreZero)
+{
     __time64_t value = 123;
     EXPECT_EQ(CNetTime::ToTimeValue(Time(1960, 6, 15, 12), value), E_INVALIDARG);
     EXPECT_EQ(CNetTime::ToTimeValue(Time(1900, 1, 1), value), E_INVALIDARG);
@@ -136,7 +146,8 @@ TEST(NetTimeTimeValue, TimesBefore1970AreErrorsAndBefore1900AreZero) {
     EXPECT_EQ(value, 0);
 }
 
-TEST(NetTimeTimeValue, AddingAnOffsetAndBreakingDownLocallyShiftsTheReading) {
+TEST(NetTimeTimeValue, AddingAnOffsetAndBreakingDownLocallyShiftsTheReading)
+{
     // How the overlay derives its clocks: the machine's own zone cancels out.
     __time64_t value = 0;
     ASSERT_EQ(CNetTime::ToTimeValue(Time(2024, 2, 28, 20, 30, 15), value), S_OK);
@@ -151,7 +162,8 @@ TEST(NetTimeTimeValue, AddingAnOffsetAndBreakingDownLocallyShiftsTheReading) {
     EXPECT_EQ(local.tm_sec, 15);
 }
 
-TEST(NetTimeConnected, AReplyUpTo4500MsOldCountsAsConnected) {
+TEST(NetTimeConnected, AReplyUpTo4500MsOldCountsAsConnected)
+{
     const ULONGLONG reply = 10'000'000;
     EXPECT_TRUE(CNetTime::IsReplyFresh(reply + 4500, reply));
     EXPECT_FALSE(CNetTime::IsReplyFresh(reply + 4501, reply));
@@ -159,7 +171,8 @@ TEST(NetTimeConnected, AReplyUpTo4500MsOldCountsAsConnected) {
     EXPECT_TRUE(CNetTime::IsReplyFresh(reply - 20, reply)) << "a reply newer than the reading is fresh";
 }
 
-TEST(NetTimeClient, TheProgramsClientAsksTheBuiltInServersOnPort123) {
+TEST(NetTimeClient, TheProgramsClientAsksTheBuiltInServersOnPort123)
+{
     EXPECT_EQ(g_netTime.Port(), 123);
     ASSERT_EQ(g_netTime.Servers().size(), 10u);
     EXPECT_FALSE(g_netTime.IsSynchronised());
