@@ -14,9 +14,9 @@
 //     worker.m_hNotifyWnd = hwndMain;
 //     worker.m_hThread.Reset(::CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, &worker, 0, nullptr));
 
-#include "framework/Handles.h"
-
 #include <windows.h>
+
+#include "framework/Handles.h"
 
 class CThreadClass {
 public:

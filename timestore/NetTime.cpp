@@ -1,8 +1,8 @@
 #include "timestore/NetTime.h"
 
-#include "timestore/TimeServers.h"
-
 #include <cstring>
+
+#include "timestore/TimeServers.h"
 
 CNetTime g_netTime;
 
@@ -45,8 +45,7 @@ bool IsServerReply(const BYTE* packet, int length) noexcept
 
 CNetTime::CNetTime() noexcept : CNetTime(kBuiltInTimeServers, kNtpPort) {}
 
-CNetTime::CNetTime(std::span<const char* const> servers, std::uint16_t port) noexcept
-    : m_servers(servers), m_port(port)
+CNetTime::CNetTime(std::span<const char* const> servers, std::uint16_t port) noexcept : m_servers(servers), m_port(port)
 {
 }
 
@@ -93,10 +92,8 @@ int CNetTime::Run() noexcept
     u_long nonBlocking = 1;
     (void)::ioctlsocket(m_socket, FIONBIO, &nonBlocking);
     const DWORD timeoutMs = kSocketTimeoutMs;
-    (void)::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs),
-                       sizeof timeoutMs);
-    (void)::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
-                       sizeof timeoutMs);
+    (void)::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+    (void)::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
 
     while (!StopRequested()) {
         if (m_dwSyncTick.load(std::memory_order_relaxed) != 0) {
@@ -216,8 +213,8 @@ bool CNetTime::GetNetTime(SYSTEMTIME& st) const noexcept
         return false;
     }
     const ULONGLONG now = NowTick();
-    NtpToSystemTime(m_dwNtpSeconds.load(std::memory_order_relaxed),
-                    m_dwNtpFraction.load(std::memory_order_relaxed), now - syncTick, st);
+    NtpToSystemTime(m_dwNtpSeconds.load(std::memory_order_relaxed), m_dwNtpFraction.load(std::memory_order_relaxed),
+                    now - syncTick, st);
     return IsReplyFresh(now, m_dwLastReplyTick.load(std::memory_order_relaxed));
 }
 

@@ -20,15 +20,15 @@
 // Ticks are GetTickCount64 milliseconds (no wrap in the life of a process); 0 in m_dwSyncTick means
 // "not synchronised" and a real tick of 0 is read as 1.
 
-#include "engine/ThreadClass.h"
-#include "framework/SocketHandle.h"
-
 #include <winsock2.h>
 
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <span>
+
+#include "engine/ThreadClass.h"
+#include "framework/SocketHandle.h"
 
 class CNetTime : public CThreadClass {
 public:

@@ -1,11 +1,10 @@
-#include "engine/ThreadClass.h"
-
 #include <gtest/gtest.h>
-
 #include <objbase.h>
 
 #include <stdexcept>
 #include <thread>
+
+#include "engine/ThreadClass.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "framework/SocketHandle.h"
-#include "framework/WinsockSession.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include "framework/SocketHandle.h"
+#include "framework/WinsockSession.h"
 
 namespace {
 

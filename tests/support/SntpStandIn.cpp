@@ -38,11 +38,11 @@ std::vector<std::uint8_t> SntpReply(std::uint32_t seconds, std::uint32_t fractio
     std::vector<std::uint8_t> reply(48, 0);
     reply[0] = static_cast<std::uint8_t>((1 << 3) | (mode & 0x07));  // version 1, like the request
     reply[1] = stratum;
-    reply[2] = 4;                                                    // poll
-    reply[3] = 0xEC;                                                 // precision -20
-    PutBigEndian32(&reply[32], seconds);                            // receive timestamp
+    reply[2] = 4;                         // poll
+    reply[3] = 0xEC;                      // precision -20
+    PutBigEndian32(&reply[32], seconds);  // receive timestamp
     PutBigEndian32(&reply[36], fraction);
-    PutBigEndian32(&reply[40], seconds);                            // transmit timestamp
+    PutBigEndian32(&reply[40], seconds);  // transmit timestamp
     PutBigEndian32(&reply[44], fraction);
     return reply;
 }
@@ -134,8 +134,9 @@ void SntpStandIn::Answer(const Endpoint& endpoint, const sockaddr_in& client, co
         else if (datagram.source == SntpDatagram::Source::OtherPort)
             from = endpoint.otherPort.Get();
         m_lastSentTick = ::GetTickCount64();
-        (void)::sendto(from, reinterpret_cast<const char*>(datagram.bytes.data()), static_cast<int>(datagram.bytes.size()),
-                       0, reinterpret_cast<const sockaddr*>(&client), sizeof client);
+        (void)::sendto(from, reinterpret_cast<const char*>(datagram.bytes.data()),
+                       static_cast<int>(datagram.bytes.size()), 0, reinterpret_cast<const sockaddr*>(&client),
+                       sizeof client);
     }
 }
 

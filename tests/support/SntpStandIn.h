@@ -8,9 +8,6 @@
 // datagrams leave from 127.0.0.1. So answers that must come from the asked address need the
 // client to ask 127.0.0.1, and 127.0.0.1 is the one reliable "other" address.
 
-#include "framework/SocketHandle.h"
-#include "framework/WinsockSession.h"
-
 #include <winsock2.h>
 
 #include <atomic>
@@ -21,12 +18,15 @@
 #include <thread>
 #include <vector>
 
+#include "framework/SocketHandle.h"
+#include "framework/WinsockSession.h"
+
 namespace testsupport {
 
 struct SntpRequest {
-    int index = 0;                   // 0 for the first request this server received
-    std::string askedAddress;        // the address the client sent it to
-    std::vector<std::uint8_t> bytes; // the datagram as received
+    int index = 0;                    // 0 for the first request this server received
+    std::string askedAddress;         // the address the client sent it to
+    std::vector<std::uint8_t> bytes;  // the datagram as received
 };
 
 struct SntpDatagram {
@@ -42,8 +42,8 @@ struct SntpDatagram {
 using SntpResponder = std::function<std::vector<SntpDatagram>(const SntpRequest&)>;
 
 // A 48-byte server reply carrying the given transmit time; the fields tests vary are parameters.
-[[nodiscard]] std::vector<std::uint8_t> SntpReply(std::uint32_t seconds, std::uint32_t fraction,
-                                                  std::uint8_t mode = 4, std::uint8_t stratum = 2);
+[[nodiscard]] std::vector<std::uint8_t> SntpReply(std::uint32_t seconds, std::uint32_t fraction, std::uint8_t mode = 4,
+                                                  std::uint8_t stratum = 2);
 
 class SntpStandIn {
 public:

@@ -1,9 +1,5 @@
 // The network time client against a stand-in SNTP server in this process, on loopback addresses.
 
-#include "framework/WinsockSession.h"
-#include "support/SntpStandIn.h"
-#include "timestore/NetTime.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +8,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "framework/WinsockSession.h"
+#include "support/SntpStandIn.h"
+#include "timestore/NetTime.h"
 
 using testsupport::SntpDatagram;
 using testsupport::SntpReply;
@@ -103,10 +103,14 @@ const BadKind kBadKinds[] = {
     {"stratum 16", [] { return SntpDatagram{SntpReply(kServerSeconds, kServerFraction, 4, 16)}; }},
     {"zero transmit time", [] { return SntpDatagram{SntpReply(0, 0)}; }},
     {"port not asked",
-     [] { return SntpDatagram{SntpReply(kServerSeconds, kServerFraction), SntpDatagram::Source::OtherPort}; }},
+     [] {
+         return SntpDatagram{SntpReply(kServerSeconds, kServerFraction), SntpDatagram::Source::OtherPort};
+     }},
     // Asked: 127.0.0.2; a perfect reply comes from 127.0.0.1.
     {"address not asked",
-     [] { return SntpDatagram{SntpReply(kServerSeconds, kServerFraction), SntpDatagram::Source::OtherAddress}; },
+     [] {
+         return SntpDatagram{SntpReply(kServerSeconds, kServerFraction), SntpDatagram::Source::OtherAddress};
+     },
      true},
 };
 
@@ -122,8 +126,8 @@ protected:
     std::unique_ptr<SntpStandIn> StartServer(std::vector<std::string> addresses, testsupport::SntpResponder responder,
                                              std::string spareAddress = {})
     {
-        auto server = std::make_unique<SntpStandIn>(std::move(addresses), m_port, std::move(responder),
-                                                    std::move(spareAddress));
+        auto server =
+            std::make_unique<SntpStandIn>(std::move(addresses), m_port, std::move(responder), std::move(spareAddress));
         EXPECT_TRUE(server->IsListening());
         return server;
     }

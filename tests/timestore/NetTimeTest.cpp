@@ -1,13 +1,13 @@
-#include "timestore/NetTime.h"
-
 #include <gtest/gtest.h>
 
 #include <ctime>
 
+#include "timestore/NetTime.h"
+
 namespace {
 
 constexpr DWORD kStartOf2024 = 3913056000u;  // 2024-01-01 00:00:00 UTC in SNTP seconds
-constexpr int kJulianDayOf1601 = 2305814;     // day 0 of FILETIME
+constexpr int kJulianDayOf1601 = 2305814;    // day 0 of FILETIME
 constexpr ULONGLONG kFileTimeUnitsPerDay = 864000000000ull;
 
 SYSTEMTIME PlatformDateOfJulianDay(int julianDay, ULONGLONG extraUnits = 0)
@@ -115,15 +115,18 @@ TEST(NetTimeConversion, EverySntpDayHasThePlatformDateAndWeekday)
 TEST(NetTimeTimeValue, RejectsFieldsOutOfRange)
 {
     const SYSTEMTIME bad[] = {
-        Time(2024, 0, 10),         Time(2024, 13, 10),        Time(2024, 5, 0),
-        Time(2024, 5, 32),         Time(2024, 5, 10, 24),     Time(2024, 5, 10, 12, 60),
+        Time(2024, 0, 10),
+        Time(2024, 13, 10),
+        Time(2024, 5, 0),
+        Time(2024, 5, 32),
+        Time(2024, 5, 10, 24),
+        Time(2024, 5, 10, 12, 60),
         Time(2024, 5, 10, 12, 30, 60),
     };
     for (const SYSTEMTIME& st : bad) {
         __time64_t value = 123;
-        EXPECT_EQ(CNetTime::ToTimeValue(st, value), E_FAIL)
-            << st.wYear << '-' << st.wMonth << '-' << st.wDay << ' ' << st.wHour << ':' << st.wMinute << ':'
-            << st.wSecond;
+        EXPECT_EQ(CNetTime::ToTimeValue(st, value), E_FAIL) << st.wYear << '-' << st.wMonth << '-' << st.wDay << ' '
+                                                            << st.wHour << ':' << st.wMinute << ':' << st.wSecond;
     }
 }
 
