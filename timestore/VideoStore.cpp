@@ -12,9 +12,9 @@ namespace {
 
 // Two recordings can start in the same second (recording switched off and on again at once). The
 // later one then takes the next free second as its start, so that its name stays a recording's
-// name and neither file is overwritten or catalogued twice. A minute of tries is far more than any
-// burst of restarts can use up.
-constexpr int kMaxNameShifts = 60;
+// name and neither file is overwritten or catalogued twice. An hour of tries is far more than any
+// burst of restarts can use up (one file per 100 ms tick at the very most).
+constexpr int kMaxNameShifts = 3600;
 
 bool NameTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 

@@ -31,6 +31,7 @@ public:
 
     // Gives a finished temporary recording its final name, catalogues it and runs one retention
     // pass. FALSE when the file could not be renamed or opened; then nothing is catalogued.
+    // The duration is read from the file, so the calling thread must have called AVIFileInit.
     BOOL CommitRecording(const std::wstring& tempPath, CDateTime start, int frames);
 
     // The start-up scan: catalogues the recordings in m_strFolder, recycles other files when
