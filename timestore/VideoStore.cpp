@@ -1,12 +1,12 @@
 #include "timestore/VideoStore.h"
 
-#include "timestore/RecordingName.h"
-#include "timestore/StorageFolder.h"
-
 #include <shlwapi.h>
 
 #include <algorithm>
 #include <climits>
+
+#include "timestore/RecordingName.h"
+#include "timestore/StorageFolder.h"
 
 namespace {
 
@@ -16,7 +16,10 @@ namespace {
 // burst of restarts can use up (one file per 100 ms tick at the very most).
 constexpr int kMaxNameShifts = 3600;
 
-bool NameTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
+bool NameTaken(DWORD error)
+{
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
 
 }  // namespace
 
@@ -33,8 +36,7 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
     for (int shift = 0; shift <= kMaxNameShifts && !moved; ++shift) {
         if (shift > 0)
             start = start.AddSeconds(1);
-        if (!start.IsValid() ||
-            !PathCombineW(finalPath, m_strFolder.c_str(), MakeVideoFileName(start).c_str()))
+        if (!start.IsValid() || !PathCombineW(finalPath, m_strFolder.c_str(), MakeVideoFileName(start).c_str()))
             return FALSE;
         moved = MoveFileW(tempPath.c_str(), finalPath) != FALSE;
         if (!moved && !NameTaken(GetLastError()))

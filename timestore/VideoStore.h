@@ -9,13 +9,13 @@
 // insertions and for the panel figures, the recording thread for CommitRecording's insertion and
 // every retention pass. m_cs is never held while another lock is taken and is never re-entered.
 
-#include "timestore/DateTime.h"
-#include "timestore/VideoInfo.h"
-
 #include <cstddef>
 #include <list>
 #include <mutex>
 #include <string>
+
+#include "timestore/DateTime.h"
+#include "timestore/VideoInfo.h"
 
 class CVideoStore {
 public:

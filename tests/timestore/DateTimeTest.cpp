@@ -1,9 +1,9 @@
-#include "timestore/DateTime.h"
-#include "timestore/RecordingName.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "timestore/DateTime.h"
+#include "timestore/RecordingName.h"
 
 namespace {
 

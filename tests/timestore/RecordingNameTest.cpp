@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include "timestore/RecordingName.h"
 #include "timestore/VideoInfo.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -71,8 +71,7 @@ TEST(RecordingNameTest, ImpossibleDatesAndOtherNamesAreRejected)
              L"20240101-100000_AVI",   // no dot
              L"20240101-10000.AVI",    // too short
              L"20240101-1000000.AVI",  // too long
-             L"RECORDING.AVI",
-             L"",
+             L"RECORDING.AVI",        L"",
          }) {
         const CDateTime start = ParseRecordingStart(name);
         EXPECT_FALSE(start.IsValid()) << name;

@@ -1,15 +1,15 @@
-#include "support/RecordingFiles.h"
-#include "support/TestSupport.h"
-#include "timestore/RecordingName.h"
-#include "timestore/StorageFolder.h"
-#include "timestore/VideoStore.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/RecordingFiles.h"
+#include "support/TestSupport.h"
+#include "timestore/RecordingName.h"
+#include "timestore/StorageFolder.h"
+#include "timestore/VideoStore.h"
 
 using namespace testsupport;
 

@@ -2,21 +2,21 @@
 // growing N, and the memory each catalogued record costs. A measurement, not a test.
 // Usage: bench_ScanBenchmark [largest N = 10000]
 
-#include "support/RecordingFiles.h"
-#include "support/TestSupport.h"
-#include "framework/Handles.h"
-#include "timestore/VideoStore.h"
-
 #include <malloc.h>
 
-#include <cstdio>
 #include <algorithm>
 #include <atomic>
-#include <new>
+#include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <random>
-#include <vector>
 #include <string>
+#include <vector>
+
+#include "framework/Handles.h"
+#include "support/RecordingFiles.h"
+#include "support/TestSupport.h"
+#include "timestore/VideoStore.h"
 
 namespace {
 
@@ -36,8 +36,8 @@ std::atomic<long long> g_liveBytes{0};
 long long ResidentKb()
 {
     // procfs files report size 0, so read until the end instead of by size.
-    lumeno::UniqueFile file(CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+    lumeno::UniqueFile file(
+        CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::string text;
     char buffer[4096];
     DWORD read = 0;
@@ -78,11 +78,12 @@ void Measure(int recordings, const std::wstring& fullRecording)
     const long long heapAfter = g_liveBytes, residentAfter = ResidentKb();
     const CVideoStore::Figures figures = store.ReadFigures();
     const int files = recordings + others;
-    std::printf("%6d recordings + %5d other files: scan %8.1f ms = %6.3f ms/file; catalogued %zu (%.1f MB); "
-                "catalogue heap +%.0f bytes/record, resident +%.0f bytes/record  (folder filled in %.0f ms)\n",
-                recordings, others, scanMs, scanMs / files, figures.nCount, figures.ullBytes / 1e6,
-                static_cast<double>(heapAfter - heapBefore) / recordings,
-                (residentAfter - residentBefore) * 1024.0 / recordings, fillMs);
+    std::printf(
+        "%6d recordings + %5d other files: scan %8.1f ms = %6.3f ms/file; catalogued %zu (%.1f MB); "
+        "catalogue heap +%.0f bytes/record, resident +%.0f bytes/record  (folder filled in %.0f ms)\n",
+        recordings, others, scanMs, scanMs / files, figures.nCount, figures.ullBytes / 1e6,
+        static_cast<double>(heapAfter - heapBefore) / recordings,
+        (residentAfter - residentBefore) * 1024.0 / recordings, fillMs);
 }
 
 // The catalogue's own share: sorted insertion of n records arriving in a shuffled order.
@@ -128,7 +129,10 @@ void operator delete(void* p) noexcept
     g_liveBytes -= static_cast<long long>(_msize(p));
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
 
 int main(int argc, char** argv)
 {
