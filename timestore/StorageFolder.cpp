@@ -1,0 +1,57 @@
+#include "timestore/StorageFolder.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "engine/AviFileReader.h"
+#include "timestore/RecordingName.h"
+#include "timestore/VideoInfo.h"
+#include "timestore/VideoStore.h"
+
+unsigned ReadAviDuration(const std::wstring& path)
+{
+    AviFileFigures figures;
+    if (FAILED(ReadAviFileFigures(path, figures)) || figures.dwScale == 0)
+        return 0;
+    const DWORD framesPerSecond = figures.dwRate / figures.dwScale;
+    if (framesPerSecond == 0)
+        return 0;
+    return figures.dwLength / framesPerSecond;
+}
+
+BOOL RegisterExistingFile(CVideoStore& store, const std::wstring& path)
+{
+    CVideoInfo record;
+    if (!ParseRecordingName(record, PathFindFileNameW(path.c_str())))
+        return FALSE;
+    const unsigned seconds = ReadAviDuration(path);
+    if (seconds == 0)
+        return FALSE;
+    record.m_nDuration = static_cast<int>(std::min<unsigned>(seconds, INT_MAX));
+    record.m_hFile = CVideoInfo::OpenForCatalogue(path);
+    if (!record.m_hFile)
+        return FALSE;
+    std::move(record).AddToStore(store);
+    return TRUE;
+}
+
+int RecycleFile(const std::wstring& path)
+{
+    // The shell takes a list of names ended by an empty one: two terminating zeros.
+    wchar_t from[MAX_PATH + 2] = {};
+    if (path.empty() || path.size() > MAX_PATH)
+        return ERROR_FILENAME_EXCED_RANGE;
+    std::copy(path.begin(), path.end(), from);
+
+    SHFILEOPSTRUCTW operation{};
+    operation.hwnd = nullptr;
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from;
+    operation.pTo = nullptr;
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI;
+    static_assert((FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI) == 0x454);
+    return SHFileOperationW(&operation);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+// The catalogue of finished recordings in the storage folder, newest first, and the rules that
+// fill and prune it.
+//
+// Threads: the configuration (m_strFolder, m_nRetainMinutes, m_bCleanOtherFiles) is written on the
+// main thread before the recording thread exists and only read afterwards. m_list and the records in
+// it are guarded by m_cs, the store's only lock: the main thread takes it for the start-up scan's
+// insertions and for the panel figures, the recording thread for CommitRecording's insertion and
+// every retention pass. m_cs is never held while another lock is taken and is never re-entered.
+
+#include <cstddef>
+#include <list>
+#include <mutex>
+#include <string>
+
+#include "timestore/DateTime.h"
+#include "timestore/VideoInfo.h"
+
+class CVideoStore {
+public:
+    // What the storage panel shows, read in one pass under the lock.
+    struct Figures {
+        std::size_t nCount = 0;
+        ULONGLONG ullBytes = 0;
+    };
+
+    CVideoStore() = default;
+    CVideoStore(const CVideoStore&) = delete;
+    CVideoStore& operator=(const CVideoStore&) = delete;
+
+    // Gives a finished temporary recording its final name, catalogues it and runs one retention
+    // pass. FALSE when the file could not be renamed or opened; then nothing is catalogued.
+    // The duration is read from the file, so the calling thread must have called AVIFileInit.
+    BOOL CommitRecording(const std::wstring& tempPath, CDateTime start, int frames);
+
+    // The start-up scan: catalogues the recordings in m_strFolder, recycles other files when
+    // m_bCleanOtherFiles is set, then one retention pass. Never looks into sub-folders.
+    int ScanFolder();
+
+    // Walking from the newest, keeps recordings while their summed durations stay within the
+    // retention time; deletes the one that crosses it and everything older.
+    int EnforceRetention();
+
+    [[nodiscard]] Figures ReadFigures() const;
+
+    // Sorted insertion under the lock (CVideoInfo::AddToStore measures the file first).
+    void InsertSorted(CVideoInfo&& record);
+
+    // Calls visit(const CVideoInfo&) for every record, newest first, under the lock.
+    template <typename Visitor>
+    void ForEachRecord(Visitor&& visit) const
+    {
+        std::lock_guard lock(m_cs);
+        for (const CVideoInfo& record : m_list)
+            visit(record);
+    }
+
+    std::wstring m_strFolder;
+    int m_nRetainMinutes = 0;
+    int m_bCleanOtherFiles = 0;
+    std::list<CVideoInfo> m_list;
+    mutable std::mutex m_cs;
+};
