@@ -5,6 +5,7 @@
 // A plain value; whoever holds one owns it.
 
 #include <windows.h>
+// after windows.h, which it needs
 #include <oleauto.h>
 
 class CDateTime {

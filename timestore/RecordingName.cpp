@@ -1,13 +1,16 @@
 #include "timestore/RecordingName.h"
 
-#include "timestore/VideoInfo.h"
-
 #include <cstdio>
 #include <cwctype>
 
+#include "timestore/VideoInfo.h"
+
 namespace {
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month)
 {

@@ -3,9 +3,9 @@
 // The one naming rule of finished recordings, "YYYYMMDD-HHMMSS.AVI" after the local start time, and
 // its strict inverse. Plain functions; any thread.
 
-#include "timestore/DateTime.h"
-
 #include <string>
+
+#include "timestore/DateTime.h"
 
 class CVideoInfo;
 

@@ -1,15 +1,15 @@
 #include "timestore/StorageFolder.h"
 
-#include "engine/AviFileReader.h"
-#include "timestore/RecordingName.h"
-#include "timestore/VideoInfo.h"
-#include "timestore/VideoStore.h"
-
 #include <shellapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
 #include <climits>
+
+#include "engine/AviFileReader.h"
+#include "timestore/RecordingName.h"
+#include "timestore/VideoInfo.h"
+#include "timestore/VideoStore.h"
 
 unsigned ReadAviDuration(const std::wstring& path)
 {

@@ -1,10 +1,10 @@
 #include "timestore/VideoInfo.h"
 
-#include "timestore/RecordingName.h"
-#include "timestore/VideoStore.h"
-
 #include <shlwapi.h>
 #include <winternl.h>
+
+#include "timestore/RecordingName.h"
+#include "timestore/VideoStore.h"
 
 DWORD QueryAllocationSize(HANDLE file)
 {

@@ -4,10 +4,10 @@
 // the file is open with read sharing only, so no other opener can write, rename or delete it.
 // Records are built by one thread and then moved into the store, whose lock guards them from then on.
 
+#include <string>
+
 #include "framework/Handles.h"
 #include "timestore/DateTime.h"
-
-#include <string>
 
 class CVideoStore;
 

@@ -1,22 +1,25 @@
 #include "timestore/VideoStore.h"
 
-#include "timestore/RecordingName.h"
-#include "timestore/StorageFolder.h"
-
 #include <shlwapi.h>
 
 #include <algorithm>
 #include <climits>
 
+#include "timestore/RecordingName.h"
+#include "timestore/StorageFolder.h"
+
 namespace {
 
 // Two recordings can start in the same second (recording switched off and on again at once). The
 // later one then takes the next free second as its start, so that its name stays a recording's
-// name and neither file is overwritten or catalogued twice. A minute of tries is far more than any
-// burst of restarts can use up.
-constexpr int kMaxNameShifts = 60;
+// name and neither file is overwritten or catalogued twice. An hour of tries is far more than any
+// burst of restarts can use up (one file per 100 ms tick at the very most).
+constexpr int kMaxNameShifts = 3600;
 
-bool NameTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
+bool NameTaken(DWORD error)
+{
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
 
 }  // namespace
 
@@ -33,8 +36,7 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
     for (int shift = 0; shift <= kMaxNameShifts && !moved; ++shift) {
         if (shift > 0)
             start = start.AddSeconds(1);
-        if (!start.IsValid() ||
-            !PathCombineW(finalPath, m_strFolder.c_str(), MakeVideoFileName(start).c_str()))
+        if (!start.IsValid() || !PathCombineW(finalPath, m_strFolder.c_str(), MakeVideoFileName(start).c_str()))
             return FALSE;
         moved = MoveFileW(tempPath.c_str(), finalPath) != FALSE;
         if (!moved && !NameTaken(GetLastError()))

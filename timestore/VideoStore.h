@@ -9,13 +9,13 @@
 // insertions and for the panel figures, the recording thread for CommitRecording's insertion and
 // every retention pass. m_cs is never held while another lock is taken and is never re-entered.
 
-#include "timestore/DateTime.h"
-#include "timestore/VideoInfo.h"
-
 #include <cstddef>
 #include <list>
 #include <mutex>
 #include <string>
+
+#include "timestore/DateTime.h"
+#include "timestore/VideoInfo.h"
 
 class CVideoStore {
 public:
@@ -31,6 +31,7 @@ public:
 
     // Gives a finished temporary recording its final name, catalogues it and runs one retention
     // pass. FALSE when the file could not be renamed or opened; then nothing is catalogued.
+    // The duration is read from the file, so the calling thread must have called AVIFileInit.
     BOOL CommitRecording(const std::wstring& tempPath, CDateTime start, int frames);
 
     // The start-up scan: catalogues the recordings in m_strFolder, recycles other files when

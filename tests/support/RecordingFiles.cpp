@@ -1,18 +1,24 @@
 #include "support/RecordingFiles.h"
 
-#include "engine/VideoFileWriter.h"
-#include "framework/Handles.h"
-#include "support/TestSupport.h"
-
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
+#include "engine/VideoFileWriter.h"
+#include "framework/Handles.h"
+#include "support/TestSupport.h"
+
 namespace testsupport {
 
-AviLibrary::AviLibrary() { AVIFileInit(); }
-AviLibrary::~AviLibrary() { AVIFileExit(); }
+AviLibrary::AviLibrary()
+{
+    AVIFileInit();
+}
+AviLibrary::~AviLibrary()
+{
+    AVIFileExit();
+}
 
 void WriteRecording(const std::wstring& path, int frames)
 {
@@ -41,7 +47,10 @@ std::size_t FindChunk(const std::vector<std::uint8_t>& bytes, const char* fourcc
     return static_cast<std::size_t>(it - bytes.begin()) + 8;  // start of the chunk's data
 }
 
-void PutDword(std::vector<std::uint8_t>& bytes, std::size_t at, DWORD value) { std::memcpy(&bytes[at], &value, 4); }
+void PutDword(std::vector<std::uint8_t>& bytes, std::size_t at, DWORD value)
+{
+    std::memcpy(&bytes[at], &value, 4);
+}
 
 }  // namespace
 

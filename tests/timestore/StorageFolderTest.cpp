@@ -1,13 +1,13 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
 #include "support/RecordingFiles.h"
 #include "support/TestSupport.h"
 #include "timestore/RecordingName.h"
 #include "timestore/StorageFolder.h"
 #include "timestore/VideoStore.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 using namespace testsupport;
 

@@ -1,15 +1,15 @@
-#include "support/RecordingFiles.h"
-#include "support/TestSupport.h"
-#include "timestore/RecordingName.h"
-#include "timestore/StorageFolder.h"
-#include "timestore/VideoStore.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/RecordingFiles.h"
+#include "support/TestSupport.h"
+#include "timestore/RecordingName.h"
+#include "timestore/StorageFolder.h"
+#include "timestore/VideoStore.h"
 
 using namespace testsupport;
 
@@ -69,7 +69,10 @@ protected:
     }
     // A finished temporary recording of `frames` positions, ready to commit.
     void Record(int frames) { WriteRecording(m_temp, frames); }
-    void RecordFrom(const std::wstring& templateFile) { ASSERT_TRUE(CopyFileW(templateFile.c_str(), m_temp.c_str(), FALSE)); }
+    void RecordFrom(const std::wstring& templateFile)
+    {
+        ASSERT_TRUE(CopyFileW(templateFile.c_str(), m_temp.c_str(), FALSE));
+    }
 
     AviLibrary m_avi;
     TempFolder m_folder{L"store"};
