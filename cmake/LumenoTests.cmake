@@ -47,3 +47,8 @@ foreach(src ${bench_sources})
     add_executable(bench_${name} ${src} ${LUMENO_RES_OBJECTS})
     target_link_libraries(bench_${name} PRIVATE lumeno_test_support)
 endforeach()
+
+# The end-to-end driver: acts on the real program's windows from inside the same Wine session.
+add_executable(lumeno_driver ${CMAKE_SOURCE_DIR}/tests/e2e/Driver.cpp)
+target_link_options(lumeno_driver PRIVATE -municode)
+target_link_libraries(lumeno_driver PRIVATE user32)
