@@ -29,7 +29,7 @@ LRESULT CALLBACK CCreationHook::CbtProc(int nCode, WPARAM wParam, LPARAM lParam)
         // Only the first window: the controls a dialog creates next are not this object's.
         t_pPendingWnd = nullptr;
         try {
-            pWnd->Attach(reinterpret_cast<HWND>(wParam));
+            pWnd->Attach(reinterpret_cast<HWND>(wParam), true);
         } catch (...) {
             // The window is then created without its object; the caller sees m_hWnd stay empty.
         }

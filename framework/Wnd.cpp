@@ -47,11 +47,20 @@ CWnd* CWnd::FromHandlePermanent(HWND hWnd) noexcept
     return hWnd ? static_cast<CWnd*>(::GetPropW(hWnd, kObjectProp)) : nullptr;
 }
 
-void CWnd::Attach(HWND hWnd)
+void CWnd::Attach(HWND hWnd, bool bCreating)
 {
     m_hWnd = hWnd;
     ::SetPropW(hWnd, kObjectProp, this);
-    PreSubclassWindow();
+    m_creationStyleChanges = StyleChanges{};
+    m_bRecordStyleChanges = bCreating;
+    try {
+        PreSubclassWindow();
+    } catch (...) {
+        m_bRecordStyleChanges = false;
+        throw;
+    }
+    m_bRecordStyleChanges = false;
+    m_bReapplyStyleChanges = bCreating;
     m_pfnSuper = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::StdWndProc)));
     ::SetPropW(hWnd, kSuperProp, ProcToProp(m_pfnSuper));
@@ -127,6 +136,13 @@ LRESULT CALLBACK CWnd::StdWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
         if (message == WM_NCDESTROY)
             ::RemovePropW(hWnd, kSuperProp);
         return result;
+    }
+
+    if (message == WM_NCCREATE && pWnd->m_bReapplyStyleChanges) {
+        pWnd->m_bReapplyStyleChanges = false;
+        const StyleChanges& changes = pWnd->m_creationStyleChanges;
+        (void)ModifyStyleBits(hWnd, GWL_STYLE, changes.remove, changes.add, 0);
+        (void)ModifyStyleBits(hWnd, GWL_EXSTYLE, changes.removeEx, changes.addEx, 0);
     }
 
     const CurrentMessage saved = pWnd->m_current;
@@ -268,11 +284,19 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const
 
 BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags)
 {
+    if (m_bRecordStyleChanges) {
+        m_creationStyleChanges.remove = (m_creationStyleChanges.remove | dwRemove) & ~dwAdd;
+        m_creationStyleChanges.add = (m_creationStyleChanges.add | dwAdd) & ~dwRemove;
+    }
     return ModifyStyleBits(m_hWnd, GWL_STYLE, dwRemove, dwAdd, nFlags);
 }
 
 BOOL CWnd::ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT nFlags)
 {
+    if (m_bRecordStyleChanges) {
+        m_creationStyleChanges.removeEx = (m_creationStyleChanges.removeEx | dwRemove) & ~dwAdd;
+        m_creationStyleChanges.addEx = (m_creationStyleChanges.addEx | dwAdd) & ~dwRemove;
+    }
     return ModifyStyleBits(m_hWnd, GWL_EXSTYLE, dwRemove, dwAdd, nFlags);
 }
 

@@ -106,10 +106,23 @@ private:
     };
 
     static LRESULT CALLBACK StdWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    void Attach(HWND hWnd);
+    // bCreating: the window is being created (attached from the creation hook).
+    void Attach(HWND hWnd, bool bCreating = false);
     void Detach(bool bDestroyed);
     LRESULT DispatchDrawItem(LPARAM lParam);
 
     WNDPROC m_pfnSuper = nullptr;
     CurrentMessage m_current;
+    // Style changes PreSubclassWindow made while the window was being created. Some systems (Wine)
+    // set the creation styles only after the creation hook, so these are made again at WM_NCCREATE,
+    // before the client area is first computed.
+    struct StyleChanges {
+        DWORD remove = 0;
+        DWORD add = 0;
+        DWORD removeEx = 0;
+        DWORD addEx = 0;
+    };
+    bool m_bRecordStyleChanges = false;
+    bool m_bReapplyStyleChanges = false;
+    StyleChanges m_creationStyleChanges;
 };

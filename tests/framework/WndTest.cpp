@@ -197,3 +197,24 @@ TEST(Wnd, OwnerDrawItemIsHandedToTheControlsObject)
     EXPECT_GE(button.drawCount, 1);
     EXPECT_EQ(button.lastCtlId, 42u);
 }
+
+TEST(Wnd, StyleChangesMadeWhileAttachingSurviveCreation)
+{
+    class CFrameless : public CWnd {
+    protected:
+        void PreSubclassWindow() override
+        {
+            (void)ModifyStyle(WS_CAPTION, 0);
+            (void)ModifyStyleEx(WS_EX_DLGMODALFRAME, WS_EX_TOOLWINDOW);
+        }
+    } wnd;
+    ASSERT_TRUE(wnd.CreateEx(WS_EX_DLGMODALFRAME, PlainWindowClass(), L"", WS_POPUP | WS_CAPTION,
+                             RECT{0, 0, 120, 80}, nullptr, 0));
+    EXPECT_EQ(wnd.GetStyle() & WS_CAPTION, 0u);
+    EXPECT_EQ(wnd.GetExStyle() & WS_EX_DLGMODALFRAME, 0u);
+    EXPECT_EQ(wnd.GetExStyle() & WS_EX_TOOLWINDOW, static_cast<DWORD>(WS_EX_TOOLWINDOW));
+    // No frame was computed: the whole window is client area.
+    const RECT client = wnd.GetClientRect();
+    EXPECT_EQ(client.right, 120);
+    EXPECT_EQ(client.bottom, 80);
+}
