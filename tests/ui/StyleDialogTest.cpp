@@ -1,5 +1,7 @@
 #include "ui/StyleDialog.h"
 
+#include "framework/DataExchange.h"
+
 #include "app/resource.h"
 #include "support/DialogTemplate.h"
 #include "support/TestSupport.h"
@@ -210,4 +212,76 @@ TEST_F(StyleDialogTest, PaintsCaptionBodyAndCallsDrawClientArea)
     ASSERT_EQ(::GetObjectW(staticBrush, sizeof(lb), &lb), static_cast<int>(sizeof(lb)));
     EXPECT_EQ(lb.lbColor, RGB(236, 236, 236));
     dlg.DestroyWindow();
+}
+
+namespace {
+
+// The main window's layout: its template with the three state-image buttons bound to it.
+class CMainLayoutDialog : public CStyleDialog {
+public:
+    CMainLayoutDialog() : CStyleDialog(IDD_MAIN)
+    {
+        for (CImgButton* button : {&m_btnStart, &m_btnStop, &m_btnSettings})
+            button->m_bStateImages = TRUE;
+        m_btnStart.m_nImageId = IDB_START;
+        m_btnStart.m_nDisabledImageId = IDB_START_DISABLED;
+        m_btnStop.m_nImageId = IDB_STOP;
+        m_btnStop.m_nDisabledImageId = IDB_STOP_DISABLED;
+        m_btnSettings.m_nImageId = IDB_SETTINGS;
+    }
+
+    CImgButton m_btnStart;
+    CImgButton m_btnStop;
+    CImgButton m_btnSettings;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override
+    {
+        DDX_Control(pDX, IDC_START, m_btnStart);
+        DDX_Control(pDX, IDC_STOP, m_btnStop);
+        DDX_Control(pDX, IDC_SETTINGS, m_btnSettings);
+    }
+    BOOL OnInitDialog() override
+    {
+        CStyleDialog::OnInitDialog();
+        const HICON hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+        SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(hIcon));
+        SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hIcon));
+        SetWindowText(L"Lumeno");
+        m_btnStop.EnableWindow(FALSE);
+        return TRUE;
+    }
+};
+
+class CAboutLayoutDialog : public CStyleDialog {
+public:
+    CAboutLayoutDialog() : CStyleDialog(IDD_ABOUTBOX) {}
+};
+
+}  // namespace
+
+// Run by tools/screenshot-dialogs.sh, which names the output file in LUMENO_SCREENSHOT.
+TEST_F(StyleDialogTest, DISABLED_Screenshot)
+{
+    const char* output = std::getenv("LUMENO_SCREENSHOT");
+    ASSERT_NE(output, nullptr);
+    // A white backdrop, so that the shadows show.
+    CWnd backdrop;
+    ASSERT_TRUE(backdrop.CreateEx(0, PlainWindowClass(), L"", WS_POPUP | WS_VISIBLE, RECT{0, 0, 800, 600}, nullptr, 0));
+    CMainLayoutDialog mainDialog;
+    ASSERT_TRUE(mainDialog.Create());
+    ::SetWindowPos(mainDialog.m_hWnd, nullptr, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    CAboutLayoutDialog about;
+    ASSERT_TRUE(about.Create());
+    ::SetWindowPos(about.m_hWnd, nullptr, 440, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    about.ShowWindow(SW_SHOW);
+    PumpMessages(800);
+    // The pointer over Settings: its hover gradient.
+    ::SendMessageW(mainDialog.m_btnSettings.m_hWnd, WM_MOUSEMOVE, 0, MAKELPARAM(60, 60));
+    mainDialog.m_btnSettings.Invalidate(FALSE);
+    ::UpdateWindow(mainDialog.m_btnSettings.m_hWnd);
+    PumpMessages(300);
+    int exitCode = -1;
+    const std::string log = RunHost("import -window root '" + std::string(output) + "'", &exitCode, 60000);
+    EXPECT_EQ(exitCode, 0) << log;
 }
