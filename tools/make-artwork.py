@@ -350,6 +350,12 @@ def main():
     with open(os.path.join(out, "tray-idle.ico"), "wb") as f:
         f.write(ico_bytes([tray_icon("pause")]))
 
+    # The build does not see the files a resource script names: mark the script as changed so
+    # the next build compiles the new pictures in.
+    script = os.path.join(out, "Lumeno.rc")
+    if os.path.exists(script):
+        os.utime(script)
+
 
 if __name__ == "__main__":
     main()

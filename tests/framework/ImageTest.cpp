@@ -1,14 +1,13 @@
-#include "framework/DcCache.h"
-#include "framework/Image.h"
-
-#include "app/resource.h"
-
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
 #include <array>
 #include <cstdint>
 #include <vector>
+
+#include "app/resource.h"
+#include "framework/DcCache.h"
+#include "framework/Image.h"
 
 using lumeno::CDcCache;
 using lumeno::CImage;
@@ -129,9 +128,9 @@ TEST(ImageLoad, PngWithAlphaBecomes32BitBgraWithStraightAlpha)
         int x, y;
         std::uint8_t b, g, r, a;
     };
-    for (const Expected& e : {Expected{0, 0, 30, 20, 10, 128}, Expected{1, 0, 0, 0, 255, 255},
-                              Expected{0, 1, 3, 2, 1, 64}, Expected{1, 1, 50, 100, 200, 255},
-                              Expected{2, 1, 255, 0, 0, 200}}) {
+    for (const Expected& e :
+         {Expected{0, 0, 30, 20, 10, 128}, Expected{1, 0, 0, 0, 255, 255}, Expected{0, 1, 3, 2, 1, 64},
+          Expected{1, 1, 50, 100, 200, 255}, Expected{2, 1, 255, 0, 0, 200}}) {
         const std::uint8_t* p = image.GetBits() + e.y * image.GetPitch() + e.x * 4;
         EXPECT_EQ(p[0], e.b) << e.x << "," << e.y;
         EXPECT_EQ(p[1], e.g) << e.x << "," << e.y;

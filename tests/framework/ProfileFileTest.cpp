@@ -1,13 +1,12 @@
-#include "framework/ProfileFile.h"
-
-#include "framework/Handles.h"
-#include "support/TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
 #include <random>
+
+#include "framework/Handles.h"
+#include "framework/ProfileFile.h"
+#include "support/TestSupport.h"
 
 using testsupport::FileExists;
 using testsupport::ReadBytes;
@@ -208,8 +207,8 @@ TEST(ProfileFile, FileLockedByAnotherProgramRefusesWritesAndStaysUnchanged)
                                  std::vector<std::uint8_t>{'[', 'x', ']', '\r', '\n', 'k', '=', '1', '\r', '\n'}}) {
         WriteBytes(path, original);
         {
-            lumeno::UniqueFile lock(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+            lumeno::UniqueFile lock(
+                CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             ASSERT_TRUE(lock);
             CProfileFile profile(path);
             EXPECT_FALSE(profile.WriteInt(L"基础", L"保留时长", 9));

@@ -1,0 +1,289 @@
+#include "timestore/NetTime.h"
+
+#include <cstring>
+
+#include "timestore/TimeServers.h"
+
+CNetTime g_netTime;
+
+namespace {
+
+// How long the destructor waits for a thread its owner forgot to stop.
+constexpr DWORD kDestructorStopWaitMs = 2000;
+constexpr long kSyncWaitMs = 400;
+constexpr long kKeepAliveWaitMs = 300;
+constexpr DWORD kSocketTimeoutMs = 2000;
+// Leap indicator 0, version 1, mode 3 (client), in the first byte of the request.
+constexpr u_long kRequestFirstWord = 0x0B000000;
+constexpr BYTE kModeServer = 4;
+constexpr BYTE kLowestStratum = 1;
+constexpr BYTE kHighestStratum = 15;
+constexpr int kTransmitSecondsOffset = 40;
+constexpr int kTransmitFractionOffset = 44;
+
+DWORD ReadBigEndian32(const BYTE* bytes) noexcept
+{
+    u_long networkOrder = 0;
+    std::memcpy(&networkOrder, bytes, sizeof networkOrder);
+    return ::ntohl(networkOrder);
+}
+
+// Only a server's answer (mode 4) from a synchronised server (stratum 1..15) that carries a time.
+bool IsServerReply(const BYTE* packet, int length) noexcept
+{
+    if (length != CNetTime::kPacketSize)
+        return false;
+    const BYTE mode = packet[0] & 0x07;
+    const BYTE stratum = packet[1];
+    if (mode != kModeServer || stratum < kLowestStratum || stratum > kHighestStratum)
+        return false;
+    return ReadBigEndian32(packet + kTransmitSecondsOffset) != 0 ||
+           ReadBigEndian32(packet + kTransmitFractionOffset) != 0;
+}
+
+}  // namespace
+
+CNetTime::CNetTime() noexcept : CNetTime(kBuiltInTimeServers, kNtpPort) {}
+
+CNetTime::CNetTime(std::span<const char* const> servers, std::uint16_t port) noexcept : m_servers(servers), m_port(port)
+{
+}
+
+CNetTime::~CNetTime()
+{
+    (void)Stop(kDestructorStopWaitMs);
+}
+
+ULONGLONG CNetTime::NowTick() noexcept
+{
+    const ULONGLONG tick = ::GetTickCount64();
+    return tick != 0 ? tick : 1;  // 0 is reserved for "not synchronised"
+}
+
+bool CNetTime::StopRequested() const noexcept
+{
+    return m_bStop.load(std::memory_order_acquire) != 0;
+}
+
+void CNetTime::RequestStop() noexcept
+{
+    m_bStop.store(1, std::memory_order_release);
+}
+
+bool CNetTime::Stop(DWORD timeoutMs) noexcept
+{
+    RequestStop();
+    if (!m_hThread)
+        return true;
+    return ::WaitForSingleObject(m_hThread.Get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool CNetTime::IsSynchronised() const noexcept
+{
+    return m_dwSyncTick.load(std::memory_order_acquire) != 0;
+}
+
+int CNetTime::Run() noexcept
+{
+    // The thread owns the socket and closes it on the way out, so nothing else ever touches it
+    // (in particular not the destructor, which may run after Windows Sockets was cleaned up).
+    lumeno::UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, 0));
+    m_socket = socket.Get();
+    u_long nonBlocking = 1;
+    (void)::ioctlsocket(m_socket, FIONBIO, &nonBlocking);
+    const DWORD timeoutMs = kSocketTimeoutMs;
+    (void)::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+    (void)::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+
+    while (!StopRequested()) {
+        if (m_dwSyncTick.load(std::memory_order_relaxed) != 0) {
+            KeepAlive();
+        } else if (SyncOnce()) {
+            const ULONGLONG tick = NowTick();
+            m_dwLastReplyTick.store(tick, std::memory_order_relaxed);
+            m_dwSyncTick.store(tick, std::memory_order_release);  // publishes the time base
+        }
+    }
+    m_socket = INVALID_SOCKET;
+    return 0;
+}
+
+void CNetTime::SendRequests() noexcept
+{
+    BYTE request[kPacketSize] = {};
+    const u_long firstWord = ::htonl(kRequestFirstWord);
+    std::memcpy(request, &firstWord, sizeof firstWord);
+
+    for (const char* server : m_servers) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = ::htons(m_port);
+        to.sin_addr.s_addr = ::inet_addr(server);
+        if (to.sin_addr.s_addr == INADDR_NONE)
+            continue;  // a malformed entry must never turn into a broadcast
+        (void)::sendto(m_socket, reinterpret_cast<const char*>(request), kPacketSize, 0,
+                       reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+}
+
+bool CNetTime::WaitReadable(long waitMs) noexcept
+{
+    if (m_socket != INVALID_SOCKET) {
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        FD_SET(m_socket, &readSet);
+        timeval wait{0, waitMs * 1000};
+        const int ready = ::select(0, &readSet, nullptr, nullptr, &wait);
+        if (ready != SOCKET_ERROR)
+            return ready > 0;
+    }
+    // No socket or a failing select: wait out the round instead of spinning.
+    ::Sleep(static_cast<DWORD>(waitMs));
+    return false;
+}
+
+bool CNetTime::IsAskedServer(const sockaddr_in& from) const noexcept
+{
+    if (from.sin_family != AF_INET || from.sin_port != ::htons(m_port))
+        return false;
+    for (const char* server : m_servers) {
+        const unsigned long address = ::inet_addr(server);
+        if (address != INADDR_NONE && address == from.sin_addr.s_addr)
+            return true;
+    }
+    return false;
+}
+
+bool CNetTime::ReceiveReply(DWORD& seconds, DWORD& fraction) noexcept
+{
+    // Room for more than one packet, so that an over-long datagram reads as over-long.
+    BYTE packet[kPacketSize * 2];
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    const int length = ::recvfrom(m_socket, reinterpret_cast<char*>(packet), sizeof packet, 0,
+                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (fromLength != sizeof from || !IsServerReply(packet, length) || !IsAskedServer(from))
+        return false;
+    seconds = ReadBigEndian32(packet + kTransmitSecondsOffset);
+    fraction = ReadBigEndian32(packet + kTransmitFractionOffset);
+    return true;
+}
+
+bool CNetTime::SyncOnce() noexcept
+{
+    SendRequests();
+    const ULONGLONG deadline = NowTick() + kSyncAttemptMs;
+    int readableEvents = 0;
+    do {
+        if (!WaitReadable(kSyncWaitMs))
+            continue;
+        ++readableEvents;
+        DWORD seconds = 0;
+        DWORD fraction = 0;
+        if (ReceiveReply(seconds, fraction)) {
+            m_dwLastReplyTick.store(NowTick(), std::memory_order_relaxed);
+            m_dwNtpSeconds.store(seconds, std::memory_order_relaxed);
+            m_dwNtpFraction.store(fraction, std::memory_order_relaxed);
+            return true;
+        }
+        if (readableEvents >= kMaxReadableEventsPerAttempt)
+            return false;
+    } while (deadline > NowTick() && !StopRequested());
+    return false;
+}
+
+void CNetTime::KeepAlive() noexcept
+{
+    SendRequests();
+    const ULONGLONG end = NowTick() + kKeepAliveCycleMs;
+    do {
+        DWORD seconds = 0;
+        DWORD fraction = 0;
+        // Only the reply tick moves: the time base taken at synchronisation stays for good.
+        if (WaitReadable(kKeepAliveWaitMs) && ReceiveReply(seconds, fraction))
+            m_dwLastReplyTick.store(NowTick(), std::memory_order_relaxed);
+    } while (end > NowTick() && !StopRequested());
+}
+
+bool CNetTime::GetNetTime(SYSTEMTIME& st) const noexcept
+{
+    const ULONGLONG syncTick = m_dwSyncTick.load(std::memory_order_acquire);
+    if (syncTick == 0) {
+        ::GetSystemTime(&st);
+        return false;
+    }
+    const ULONGLONG now = NowTick();
+    NtpToSystemTime(m_dwNtpSeconds.load(std::memory_order_relaxed), m_dwNtpFraction.load(std::memory_order_relaxed),
+                    now - syncTick, st);
+    return IsReplyFresh(now, m_dwLastReplyTick.load(std::memory_order_relaxed));
+}
+
+bool CNetTime::IsReplyFresh(ULONGLONG nowTick, ULONGLONG lastReplyTick) noexcept
+{
+    // Signed: a reply stored after `nowTick` was read is simply fresh.
+    return static_cast<LONGLONG>(nowTick - lastReplyTick) <= kConnectedWithinMs;
+}
+
+void CNetTime::NtpToSystemTime(DWORD seconds, DWORD fraction, ULONGLONG elapsedMs, SYSTEMTIME& st) noexcept
+{
+    // The divisor is 2^32 - 1, so an all-ones fraction rounds to a full 1000 ms and carries.
+    const auto fractionMs = static_cast<WORD>(static_cast<double>(fraction) * 1000.0 / 4294967295.0 + 0.5);
+    const ULONGLONG ms = elapsedMs % 1000 + fractionMs;
+    st.wMilliseconds = static_cast<WORD>(ms % 1000);
+
+    // 32-bit like the SNTP seconds field itself.
+    const DWORD total = seconds + static_cast<DWORD>(elapsedMs / 1000) + static_cast<DWORD>(ms / 1000);
+    st.wSecond = static_cast<WORD>(total % 60);
+    st.wMinute = static_cast<WORD>(total / 60 % 60);
+    st.wHour = static_cast<WORD>(total / 3600 % 24);
+
+    const int julianDay = static_cast<int>(total / 86400) + kJulianDayOf1900;
+    st.wDayOfWeek = static_cast<WORD>((julianDay + 1) % 7);  // 0 is Sunday
+    DayNumberToDate(julianDay, st.wYear, st.wMonth, st.wDay);
+}
+
+void CNetTime::DayNumberToDate(int julianDay, WORD& year, WORD& month, WORD& day) noexcept
+{
+    // Days are counted in 400-year cycles from a year starting in March, so the leap day ends
+    // each counted year.
+    const int n = 4 * julianDay - 6884477;
+    const int century = n / 146097;
+    const int dayOfCentury = (n - 146097 * century) / 4;
+    const int yearOfCentury = (4 * dayOfCentury + 3) / 1461;
+    const int dayOfYear = (4 * dayOfCentury + 7 - 1461 * yearOfCentury) / 4;
+    const int marchMonth = (5 * dayOfYear - 3) / 153;
+    day = static_cast<WORD>((5 * dayOfYear - 153 * marchMonth + 2) / 5);
+
+    int fullYear = 100 * century + yearOfCentury;
+    if (marchMonth < 10) {
+        month = static_cast<WORD>(marchMonth + 3);
+    } else {
+        month = static_cast<WORD>(marchMonth - 9);
+        ++fullYear;
+    }
+    year = static_cast<WORD>(fullYear);
+}
+
+HRESULT CNetTime::ToTimeValue(const SYSTEMTIME& st, __time64_t& value) noexcept
+{
+    value = 0;
+    if (st.wYear < 1900)
+        return S_OK;
+    if (st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 || st.wDay > 31 || st.wHour > 23 || st.wMinute > 59 ||
+        st.wSecond > 59)
+        return E_FAIL;
+
+    std::tm fields{};
+    fields.tm_sec = st.wSecond;
+    fields.tm_min = st.wMinute;
+    fields.tm_hour = st.wHour;
+    fields.tm_mday = st.wDay;
+    fields.tm_mon = st.wMonth - 1;
+    fields.tm_year = st.wYear - 1900;
+    fields.tm_isdst = -1;
+    const __time64_t result = ::_mktime64(&fields);
+    if (result == -1)
+        return E_INVALIDARG;
+    value = result;
+    return S_OK;
+}

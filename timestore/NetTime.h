@@ -1,0 +1,108 @@
+#pragma once
+
+// The network time client: takes the current UTC time once from SNTP servers, keeps that one time
+// base for the rest of the process and keeps probing the servers to tell whether the network is
+// reachable. It never sets the machine's clock; until the first accepted reply, readings come
+// from the machine's own UTC clock.
+//
+// Threads: the network time thread (Run) is the only writer of every field below and the only user
+// of the socket. Any thread may call GetNetTime: it takes no lock, allocates nothing and does no
+// I/O. m_dwNtpSeconds and m_dwNtpFraction are stored before m_dwSyncTick is published with release
+// ordering; GetNetTime reads m_dwSyncTick with acquire ordering, so a reader that sees it non-zero
+// sees the complete time base, which never changes afterwards. m_dwLastReplyTick is read relaxed.
+// m_bStop is written by the owner's thread (RequestStop/Stop) and polled by the time thread.
+//
+// Stopping (before Windows Sockets is cleaned up, and before the object is destroyed): the owner
+// calls Stop(timeout). The thread notices the request at its next wait round — within about
+// 400 ms — closes its socket and returns; Stop waits for it at most `timeout` and reports whether
+// it ended. Only after a true result may Windows Sockets be cleaned up.
+//
+// Ticks are GetTickCount64 milliseconds (no wrap in the life of a process); 0 in m_dwSyncTick means
+// "not synchronised" and a real tick of 0 is read as 1.
+
+#include <winsock2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <span>
+
+#include "engine/ThreadClass.h"
+#include "framework/SocketHandle.h"
+
+class CNetTime : public CThreadClass {
+public:
+    static constexpr std::uint16_t kNtpPort = 123;
+    static constexpr int kPacketSize = 48;
+    // A reply at most this old keeps the connection shown as normal (inclusive).
+    static constexpr LONGLONG kConnectedWithinMs = 4500;
+    static constexpr ULONGLONG kSyncAttemptMs = 4000;
+    static constexpr ULONGLONG kKeepAliveCycleMs = 2000;
+    // An attempt that has seen this many readable events without an accepted reply gives up early.
+    static constexpr int kMaxReadableEventsPerAttempt = 10;
+    // Julian Day Number of 1900-01-01, the first day of the SNTP era.
+    static constexpr int kJulianDayOf1900 = 2415021;
+
+    // The built-in time servers on UDP 123.
+    CNetTime() noexcept;
+    // Other servers (dotted-decimal IPv4 strings that outlive the object) on another port.
+    CNetTime(std::span<const char* const> servers, std::uint16_t port) noexcept;
+    // Stops the thread if the owner did not; see the class comment.
+    ~CNetTime() override;
+
+    int Run() noexcept override;
+
+    // The current UTC time (every field of st) and whether the connection counts as normal.
+    bool GetNetTime(SYSTEMTIME& st) const noexcept;
+    [[nodiscard]] bool IsSynchronised() const noexcept;
+    // Whether a reply received at lastReplyTick still counts as connected at nowTick.
+    [[nodiscard]] static bool IsReplyFresh(ULONGLONG nowTick, ULONGLONG lastReplyTick) noexcept;
+
+    // Asks the thread to end; returns at once.
+    void RequestStop() noexcept;
+    // Asks the thread to end and waits up to timeoutMs; true when no thread is left running.
+    [[nodiscard]] bool Stop(DWORD timeoutMs) noexcept;
+
+    [[nodiscard]] std::span<const char* const> Servers() const noexcept { return m_servers; }
+    [[nodiscard]] std::uint16_t Port() const noexcept { return m_port; }
+
+    // SNTP seconds and fraction (2^-32 s) plus a local elapsed time, as a calendar UTC time.
+    static void NtpToSystemTime(DWORD seconds, DWORD fraction, ULONGLONG elapsedMs, SYSTEMTIME& st) noexcept;
+    // Gregorian date of a Julian Day Number.
+    static void DayNumberToDate(int julianDay, WORD& year, WORD& month, WORD& day) noexcept;
+    // Seconds count of a reading for the overlay's clock arithmetic: the fields are read as local
+    // time, so adding an offset and breaking the value down as local time again cancels the
+    // machine's zone. E_FAIL for out-of-range fields, E_INVALIDARG for unrepresentable times (such
+    // as any time before 1970); a year before 1900 gives 0.
+    [[nodiscard]] static HRESULT ToTimeValue(const SYSTEMTIME& st, __time64_t& value) noexcept;
+
+    std::atomic<int> m_bStop{0};
+
+private:
+    [[nodiscard]] static ULONGLONG NowTick() noexcept;
+    [[nodiscard]] bool StopRequested() const noexcept;
+    void SendRequests() noexcept;
+    [[nodiscard]] bool SyncOnce() noexcept;
+    void KeepAlive() noexcept;
+    // Reads one datagram; true only for a well-formed server reply from a server that was asked.
+    // The transmit time goes to seconds and fraction.
+    [[nodiscard]] bool ReceiveReply(DWORD& seconds, DWORD& fraction) noexcept;
+    [[nodiscard]] bool IsAskedServer(const sockaddr_in& from) const noexcept;
+    // Waits up to waitMs for the socket to become readable.
+    [[nodiscard]] bool WaitReadable(long waitMs) noexcept;
+
+    // Borrowed from the owner inside Run; used by the time thread only.
+    SOCKET m_socket = INVALID_SOCKET;
+    std::atomic<ULONGLONG> m_dwSyncTick{0};
+    std::atomic<DWORD> m_dwNtpSeconds{0};
+    std::atomic<DWORD> m_dwNtpFraction{0};
+    std::atomic<ULONGLONG> m_dwLastReplyTick{0};
+
+    std::span<const char* const> m_servers;
+    std::uint16_t m_port;
+
+    static_assert(std::atomic<ULONGLONG>::is_always_lock_free, "GetNetTime must not take a lock");
+};
+
+// The program's one network time client, on the built-in servers.
+extern CNetTime g_netTime;
