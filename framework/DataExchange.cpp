@@ -8,7 +8,10 @@ namespace {
 // The framework's prompts carry the application's title as their caption.
 constexpr wchar_t kPromptCaption[] = L"Lumeno";
 
-bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
+bool IsBlank(wchar_t ch)
+{
+    return ch == L' ' || ch == L'\t';
+}
 
 std::wstring ControlText(HWND hWnd)
 {
@@ -122,8 +125,8 @@ void DDX_Check(CDataExchange* pDX, int nIDC, int& value)
         return;
     }
     // Anything but the three check states shows as unchecked rather than confusing the control.
-    const WPARAM state = (value >= BST_UNCHECKED && value <= BST_INDETERMINATE) ? static_cast<WPARAM>(value)
-                                                                                 : BST_UNCHECKED;
+    const WPARAM state =
+        (value >= BST_UNCHECKED && value <= BST_INDETERMINATE) ? static_cast<WPARAM>(value) : BST_UNCHECKED;
     ::SendMessageW(hWnd, BM_SETCHECK, state, 0);
 }
 

@@ -7,11 +7,11 @@
 //
 // Threads: UI thread only.
 
-#include "framework/Wnd.h"
-
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "framework/Wnd.h"
 
 class CDataExchange {
 public:

@@ -5,9 +5,7 @@
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_pParentWnd(pParentWnd), m_nIDTemplate(nIDTemplate) {}
 
-CDialog::CDialog(const DLGTEMPLATE* pTemplate, CWnd* pParentWnd) : m_pParentWnd(pParentWnd), m_pTemplate(pTemplate)
-{
-}
+CDialog::CDialog(const DLGTEMPLATE* pTemplate, CWnd* pParentWnd) : m_pParentWnd(pParentWnd), m_pTemplate(pTemplate) {}
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND, UINT, WPARAM, LPARAM)
 {
@@ -50,9 +48,9 @@ BOOL CDialog::Create(CWnd* pParentWnd)
     HWND hWnd = nullptr;
     {
         CCreationHook hook(this);
-        hWnd = m_pTemplate ? ::CreateDialogIndirectParamW(hInstance, m_pTemplate, hParent, &CDialog::DialogProc, 0)
-                           : ::CreateDialogParamW(hInstance, MAKEINTRESOURCEW(m_nIDTemplate), hParent,
-                                                  &CDialog::DialogProc, 0);
+        hWnd = m_pTemplate
+                   ? ::CreateDialogIndirectParamW(hInstance, m_pTemplate, hParent, &CDialog::DialogProc, 0)
+                   : ::CreateDialogParamW(hInstance, MAKEINTRESOURCEW(m_nIDTemplate), hParent, &CDialog::DialogProc, 0);
     }
     return hWnd != nullptr && hWnd == m_hWnd;
 }
@@ -90,7 +88,10 @@ void CDialog::OnOK()
     EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
 
 BOOL CDialog::OnCommand(WPARAM wParam, LPARAM)
 {
@@ -98,14 +99,14 @@ BOOL CDialog::OnCommand(WPARAM wParam, LPARAM)
     if (HIWORD(wParam) != BN_CLICKED)
         return FALSE;
     switch (LOWORD(wParam)) {
-    case IDOK:
-        OnOK();
-        return TRUE;
-    case IDCANCEL:
-        OnCancel();
-        return TRUE;
-    default:
-        return FALSE;
+        case IDOK:
+            OnOK();
+            return TRUE;
+        case IDCANCEL:
+            OnCancel();
+            return TRUE;
+        default:
+            return FALSE;
     }
 }
 

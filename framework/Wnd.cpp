@@ -1,8 +1,8 @@
 #include "framework/Wnd.h"
 
-#include "framework/CreationHook.h"
-
 #include <vector>
+
+#include "framework/CreationHook.h"
 
 namespace {
 
@@ -10,8 +10,14 @@ namespace {
 constexpr wchar_t kObjectProp[] = L"Lumeno.CWnd.Object";
 constexpr wchar_t kSuperProp[] = L"Lumeno.CWnd.Super";
 
-HANDLE ProcToProp(WNDPROC proc) { return reinterpret_cast<HANDLE>(reinterpret_cast<INT_PTR>(proc)); }
-WNDPROC PropToProc(HANDLE prop) { return reinterpret_cast<WNDPROC>(reinterpret_cast<INT_PTR>(prop)); }
+HANDLE ProcToProp(WNDPROC proc)
+{
+    return reinterpret_cast<HANDLE>(reinterpret_cast<INT_PTR>(proc));
+}
+WNDPROC PropToProc(HANDLE prop)
+{
+    return reinterpret_cast<WNDPROC>(reinterpret_cast<INT_PTR>(prop));
+}
 
 // Signed client or screen coordinates, as windowsx.h's GET_X_LPARAM/GET_Y_LPARAM read them.
 POINT PointFromLParam(LPARAM lParam)
@@ -181,63 +187,63 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_CREATE:
-        return OnCreate(reinterpret_cast<LPCREATESTRUCTW>(lParam));
-    case WM_DESTROY:
-        OnDestroy();
-        return 0;
-    case WM_PAINT:
-        OnPaint();
-        return 0;
-    case WM_ERASEBKGND:
-        return OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
-    case WM_NCHITTEST:
-        return OnNcHitTest(PointFromLParam(lParam));
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-        return reinterpret_cast<LRESULT>(
-            OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), message - WM_CTLCOLORMSGBOX));
-    case WM_COMMAND:
-        return OnCommand(wParam, lParam) ? 0 : Default();
-    case WM_NOTIFY: {
-        LRESULT result = 0;
-        return OnNotify(wParam, lParam, &result) ? result : Default();
-    }
-    case WM_MOUSEMOVE:
-        OnMouseMove(static_cast<UINT>(wParam), PointFromLParam(lParam));
-        return 0;
-    case WM_LBUTTONDOWN:
-        OnLButtonDown(static_cast<UINT>(wParam), PointFromLParam(lParam));
-        return 0;
-    case WM_LBUTTONUP:
-        OnLButtonUp(static_cast<UINT>(wParam), PointFromLParam(lParam));
-        return 0;
-    case WM_MOUSELEAVE:
-        OnMouseLeave();
-        return 0;
-    case WM_TIMER:
-        OnTimer(static_cast<UINT_PTR>(wParam));
-        return 0;
-    case WM_CLOSE:
-        OnClose();
-        return 0;
-    case WM_SYSCOMMAND:
-        OnSysCommand(static_cast<UINT>(wParam), lParam);
-        return 0;
-    case WM_ENDSESSION:
-        OnEndSession(static_cast<BOOL>(wParam));
-        return 0;
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<LRESULT>(OnQueryDragIcon());
-    case WM_DRAWITEM:
-        return DispatchDrawItem(lParam);
-    default:
-        return Default();
+        case WM_CREATE:
+            return OnCreate(reinterpret_cast<LPCREATESTRUCTW>(lParam));
+        case WM_DESTROY:
+            OnDestroy();
+            return 0;
+        case WM_PAINT:
+            OnPaint();
+            return 0;
+        case WM_ERASEBKGND:
+            return OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
+        case WM_NCHITTEST:
+            return OnNcHitTest(PointFromLParam(lParam));
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+            return reinterpret_cast<LRESULT>(
+                OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), message - WM_CTLCOLORMSGBOX));
+        case WM_COMMAND:
+            return OnCommand(wParam, lParam) ? 0 : Default();
+        case WM_NOTIFY: {
+            LRESULT result = 0;
+            return OnNotify(wParam, lParam, &result) ? result : Default();
+        }
+        case WM_MOUSEMOVE:
+            OnMouseMove(static_cast<UINT>(wParam), PointFromLParam(lParam));
+            return 0;
+        case WM_LBUTTONDOWN:
+            OnLButtonDown(static_cast<UINT>(wParam), PointFromLParam(lParam));
+            return 0;
+        case WM_LBUTTONUP:
+            OnLButtonUp(static_cast<UINT>(wParam), PointFromLParam(lParam));
+            return 0;
+        case WM_MOUSELEAVE:
+            OnMouseLeave();
+            return 0;
+        case WM_TIMER:
+            OnTimer(static_cast<UINT_PTR>(wParam));
+            return 0;
+        case WM_CLOSE:
+            OnClose();
+            return 0;
+        case WM_SYSCOMMAND:
+            OnSysCommand(static_cast<UINT>(wParam), lParam);
+            return 0;
+        case WM_ENDSESSION:
+            OnEndSession(static_cast<BOOL>(wParam));
+            return 0;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<LRESULT>(OnQueryDragIcon());
+        case WM_DRAWITEM:
+            return DispatchDrawItem(lParam);
+        default:
+            return Default();
     }
 }
 
@@ -253,23 +259,74 @@ LRESULT CWnd::DispatchDrawItem(LPARAM lParam)
     return Default();
 }
 
-int CWnd::OnCreate(LPCREATESTRUCTW) { return static_cast<int>(Default()); }
-void CWnd::OnDestroy() { (void)Default(); }
-void CWnd::OnPaint() { (void)Default(); }
-BOOL CWnd::OnEraseBkgnd(HDC) { return static_cast<BOOL>(Default()); }
-LRESULT CWnd::OnNcHitTest(POINT) { return Default(); }
-HBRUSH CWnd::OnCtlColor(HDC, HWND, UINT) { return reinterpret_cast<HBRUSH>(Default()); }
-BOOL CWnd::OnCommand(WPARAM, LPARAM) { return FALSE; }
-BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*) { return FALSE; }
-void CWnd::OnMouseMove(UINT, POINT) { (void)Default(); }
-void CWnd::OnLButtonDown(UINT, POINT) { (void)Default(); }
-void CWnd::OnLButtonUp(UINT, POINT) { (void)Default(); }
-void CWnd::OnMouseLeave() { (void)Default(); }
-void CWnd::OnTimer(UINT_PTR) { (void)Default(); }
-void CWnd::OnClose() { (void)Default(); }
-void CWnd::OnSysCommand(UINT, LPARAM) { (void)Default(); }
-void CWnd::OnEndSession(BOOL) { (void)Default(); }
-HCURSOR CWnd::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
+int CWnd::OnCreate(LPCREATESTRUCTW)
+{
+    return static_cast<int>(Default());
+}
+void CWnd::OnDestroy()
+{
+    (void)Default();
+}
+void CWnd::OnPaint()
+{
+    (void)Default();
+}
+BOOL CWnd::OnEraseBkgnd(HDC)
+{
+    return static_cast<BOOL>(Default());
+}
+LRESULT CWnd::OnNcHitTest(POINT)
+{
+    return Default();
+}
+HBRUSH CWnd::OnCtlColor(HDC, HWND, UINT)
+{
+    return reinterpret_cast<HBRUSH>(Default());
+}
+BOOL CWnd::OnCommand(WPARAM, LPARAM)
+{
+    return FALSE;
+}
+BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*)
+{
+    return FALSE;
+}
+void CWnd::OnMouseMove(UINT, POINT)
+{
+    (void)Default();
+}
+void CWnd::OnLButtonDown(UINT, POINT)
+{
+    (void)Default();
+}
+void CWnd::OnLButtonUp(UINT, POINT)
+{
+    (void)Default();
+}
+void CWnd::OnMouseLeave()
+{
+    (void)Default();
+}
+void CWnd::OnTimer(UINT_PTR)
+{
+    (void)Default();
+}
+void CWnd::OnClose()
+{
+    (void)Default();
+}
+void CWnd::OnSysCommand(UINT, LPARAM)
+{
+    (void)Default();
+}
+void CWnd::OnEndSession(BOOL)
+{
+    (void)Default();
+}
+HCURSOR CWnd::OnQueryDragIcon()
+{
+    return reinterpret_cast<HCURSOR>(Default());
+}
 void CWnd::DrawItem(LPDRAWITEMSTRUCT) {}
 
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const
@@ -300,8 +357,14 @@ BOOL CWnd::ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT nFlags)
     return ModifyStyleBits(m_hWnd, GWL_EXSTYLE, dwRemove, dwAdd, nFlags);
 }
 
-DWORD CWnd::GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_STYLE)); }
-DWORD CWnd::GetExStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)); }
+DWORD CWnd::GetStyle() const
+{
+    return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_STYLE));
+}
+DWORD CWnd::GetExStyle() const
+{
+    return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE));
+}
 
 std::wstring CWnd::GetWindowText() const
 {
@@ -313,9 +376,18 @@ std::wstring CWnd::GetWindowText() const
     return std::wstring(buffer.data(), static_cast<size_t>(copied > 0 ? copied : 0));
 }
 
-void CWnd::SetWindowText(LPCWSTR text) { ::SetWindowTextW(m_hWnd, text); }
-HWND CWnd::GetDlgItem(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
-HWND CWnd::GetParent() const { return ::GetParent(m_hWnd); }
+void CWnd::SetWindowText(LPCWSTR text)
+{
+    ::SetWindowTextW(m_hWnd, text);
+}
+HWND CWnd::GetDlgItem(int nID) const
+{
+    return ::GetDlgItem(m_hWnd, nID);
+}
+HWND CWnd::GetParent() const
+{
+    return ::GetParent(m_hWnd);
+}
 
 RECT CWnd::GetClientRect() const
 {
@@ -331,11 +403,26 @@ RECT CWnd::GetWindowRect() const
     return rc;
 }
 
-BOOL CWnd::ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
-BOOL CWnd::EnableWindow(BOOL bEnable) { return ::EnableWindow(m_hWnd, bEnable); }
-BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
-BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
-void CWnd::Invalidate(BOOL bErase) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
+BOOL CWnd::ShowWindow(int nCmdShow)
+{
+    return ::ShowWindow(m_hWnd, nCmdShow);
+}
+BOOL CWnd::EnableWindow(BOOL bEnable)
+{
+    return ::EnableWindow(m_hWnd, bEnable);
+}
+BOOL CWnd::IsWindowEnabled() const
+{
+    return ::IsWindowEnabled(m_hWnd);
+}
+BOOL CWnd::IsWindowVisible() const
+{
+    return ::IsWindowVisible(m_hWnd);
+}
+void CWnd::Invalidate(BOOL bErase)
+{
+    ::InvalidateRect(m_hWnd, nullptr, bErase);
+}
 
 int CWnd::MessageBox(LPCWSTR lpszText, LPCWSTR lpszCaption, UINT nType)
 {

@@ -1,17 +1,20 @@
 #include "ui/DropShadow.h"
 
-#include "framework/Handles.h"
-#include "ui/ShadowBitmap.h"
-
 #include <cstring>
 #include <vector>
+
+#include "framework/Handles.h"
+#include "ui/ShadowBitmap.h"
 
 namespace {
 
 constexpr wchar_t kShadowClassName[] = L"VexaShadowWnd";
 constexpr DWORD kSizeStateMask = WS_MAXIMIZE | WS_MINIMIZE;  // 0x21000000
 
-DWORD WindowStyle(HWND hWnd) { return static_cast<DWORD>(::GetWindowLongPtrW(hWnd, GWL_STYLE)); }
+DWORD WindowStyle(HWND hWnd)
+{
+    return static_cast<DWORD>(::GetWindowLongPtrW(hWnd, GWL_STYLE));
+}
 
 }  // namespace
 
@@ -27,8 +30,8 @@ bool CDropShadow::RegisterShadowClass(HINSTANCE hInstance)
     const HMODULE hUser32 = ::GetModuleHandleW(L"USER32.DLL");
     if (!hUser32)
         return false;
-    s_pfnUpdateLayeredWindow =
-        reinterpret_cast<UpdateLayeredWindowFn>(reinterpret_cast<void*>(::GetProcAddress(hUser32, "UpdateLayeredWindow")));
+    s_pfnUpdateLayeredWindow = reinterpret_cast<UpdateLayeredWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(hUser32, "UpdateLayeredWindow")));
     if (!s_pfnUpdateLayeredWindow)
         return false;
     // Kept for the life of the process: the query may be called until the last window is gone.
@@ -149,52 +152,52 @@ LRESULT CALLBACK CDropShadow::ParentSubclassProc(HWND hWnd, UINT message, WPARAM
     const WNDPROC pfnOrig = pShadow->m_pfnOrigParentProc;
     try {
         switch (message) {
-        case WM_DESTROY:
-            ::DestroyWindow(pShadow->m_hShadowWnd);
-            break;
-        case WM_MOVE:
-            if (pShadow->m_nStatus & SHADOW_VISIBLE)
-                pShadow->MoveBesideParent(hWnd);
-            break;
-        case WM_SIZE:
-            if (pShadow->IsActive())
-                pShadow->OnParentSize(hWnd, wParam, lParam);
-            break;
-        case WM_PAINT:
-            if (pShadow->m_bUpdatePending) {
-                pShadow->Redraw(hWnd);
-                pShadow->m_bUpdatePending = false;
-            }
-            break;
-        case WM_SHOWWINDOW:
-            if (pShadow->IsActive()) {
-                const LRESULT result = ::CallWindowProcW(pfnOrig, hWnd, message, wParam, lParam);
-                if (wParam) {
-                    pShadow->m_bUpdatePending = true;
-                    pShadow->RefreshVisibility(hWnd, TRUE);
-                } else {
-                    ::ShowWindow(pShadow->m_hShadowWnd, SW_HIDE);
-                    pShadow->m_nStatus &= static_cast<BYTE>(~SHADOW_VISIBLE);
+            case WM_DESTROY:
+                ::DestroyWindow(pShadow->m_hShadowWnd);
+                break;
+            case WM_MOVE:
+                if (pShadow->m_nStatus & SHADOW_VISIBLE)
+                    pShadow->MoveBesideParent(hWnd);
+                break;
+            case WM_SIZE:
+                if (pShadow->IsActive())
+                    pShadow->OnParentSize(hWnd, wParam, lParam);
+                break;
+            case WM_PAINT:
+                if (pShadow->m_bUpdatePending) {
+                    pShadow->Redraw(hWnd);
+                    pShadow->m_bUpdatePending = false;
                 }
-                return result;
-            }
-            break;
-        case WM_NCDESTROY:
-            s_shadowMap.erase(hWnd);
-            break;
-        case WM_EXITSIZEMOVE:
-            if (pShadow->m_nStatus & SHADOW_VISIBLE)
-                pShadow->Redraw(hWnd);
-            break;
-        case WM_DWMCOMPOSITIONCHANGED:
-            if (CompositionEnabled())
-                pShadow->m_nStatus |= SHADOW_DWM_DISABLED;
-            else
-                pShadow->m_nStatus &= static_cast<BYTE>(~SHADOW_DWM_DISABLED);
-            pShadow->RefreshVisibility(hWnd, FALSE);
-            break;
-        default:
-            break;
+                break;
+            case WM_SHOWWINDOW:
+                if (pShadow->IsActive()) {
+                    const LRESULT result = ::CallWindowProcW(pfnOrig, hWnd, message, wParam, lParam);
+                    if (wParam) {
+                        pShadow->m_bUpdatePending = true;
+                        pShadow->RefreshVisibility(hWnd, TRUE);
+                    } else {
+                        ::ShowWindow(pShadow->m_hShadowWnd, SW_HIDE);
+                        pShadow->m_nStatus &= static_cast<BYTE>(~SHADOW_VISIBLE);
+                    }
+                    return result;
+                }
+                break;
+            case WM_NCDESTROY:
+                s_shadowMap.erase(hWnd);
+                break;
+            case WM_EXITSIZEMOVE:
+                if (pShadow->m_nStatus & SHADOW_VISIBLE)
+                    pShadow->Redraw(hWnd);
+                break;
+            case WM_DWMCOMPOSITIONCHANGED:
+                if (CompositionEnabled())
+                    pShadow->m_nStatus |= SHADOW_DWM_DISABLED;
+                else
+                    pShadow->m_nStatus &= static_cast<BYTE>(~SHADOW_DWM_DISABLED);
+                pShadow->RefreshVisibility(hWnd, FALSE);
+                break;
+            default:
+                break;
         }
     } catch (...) {
         // A shadow that could not be redrawn keeps its previous look; the parent goes on.

@@ -20,8 +20,7 @@ public:
     static constexpr BYTE SHADOW_VISIBLE = 0x2;
     static constexpr BYTE SHADOW_DWM_DISABLED = 0x8;
 
-    using UpdateLayeredWindowFn = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*,
-                                                DWORD);
+    using UpdateLayeredWindowFn = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);
     using DwmIsCompositionEnabledFn = HRESULT(WINAPI*)(BOOL*);
 
     CDropShadow() = default;

@@ -1,11 +1,11 @@
 #include "ui/ImgButton.h"
 
+#include <gdiplus.h>
+#include <objidl.h>
+
 #include "app/resource.h"
 #include "framework/GdiPlusStarter.h"
 #include "ui/ResourceImage.h"
-
-#include <objidl.h>
-#include <gdiplus.h>
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 struct ShadowParams {
-    int size;         // how many pixels the shadow is larger than the window on each side
-    int sharpness;    // width of the blurred edge
-    int darkness;     // alpha of the solid part, 0..255
-    int offsetX;      // position of the shadow relative to the window
+    int size;       // how many pixels the shadow is larger than the window on each side
+    int sharpness;  // width of the blurred edge
+    int darkness;   // alpha of the solid part, 0..255
+    int offsetX;    // position of the shadow relative to the window
     int offsetY;
     std::uint32_t colour;  // COLORREF: red in the low byte
 };

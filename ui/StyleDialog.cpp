@@ -1,8 +1,8 @@
 #include "ui/StyleDialog.h"
 
-#include "app/resource.h"
-
 #include <string>
+
+#include "app/resource.h"
 
 namespace {
 
@@ -27,9 +27,15 @@ HFONT CreatePointFont(int nPointSize, const wchar_t* faceName)
 
 }  // namespace
 
-CStyleDialog::CStyleDialog(UINT nIDTemplate) : CDialog(nIDTemplate, nullptr) { InitResources(); }
+CStyleDialog::CStyleDialog(UINT nIDTemplate) : CDialog(nIDTemplate, nullptr)
+{
+    InitResources();
+}
 
-CStyleDialog::CStyleDialog(const DLGTEMPLATE* pTemplate) : CDialog(pTemplate, nullptr) { InitResources(); }
+CStyleDialog::CStyleDialog(const DLGTEMPLATE* pTemplate) : CDialog(pTemplate, nullptr)
+{
+    InitResources();
+}
 
 void CStyleDialog::InitResources()
 {

@@ -1,14 +1,14 @@
-#include "framework/DataExchange.h"
-#include "framework/Dialog.h"
-#include "support/DialogTemplate.h"
-#include "support/ModalScript.h"
-#include "support/WindowTestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <string>
+
+#include "framework/DataExchange.h"
+#include "framework/Dialog.h"
+#include "support/DialogTemplate.h"
+#include "support/ModalScript.h"
+#include "support/WindowTestSupport.h"
 
 using namespace testsupport;
 
@@ -78,8 +78,8 @@ TEST(DataExchange, ParsesWholeDecimalIntegersOnly)
     EXPECT_EQ(ParseDialogInteger(L"007"), 7);
     EXPECT_EQ(ParseDialogInteger(L"2147483647"), INT_MAX);
     EXPECT_EQ(ParseDialogInteger(L"-2147483648"), INT_MIN);
-    for (const wchar_t* bad : {L"", L"  ", L"abc", L"12a", L"1 2", L"-", L"+", L"1.5", L"2147483648",
-                               L"-2147483649", L"99999999999999999999", L"0x10", L"１２"}) {
+    for (const wchar_t* bad : {L"", L"  ", L"abc", L"12a", L"1 2", L"-", L"+", L"1.5", L"2147483648", L"-2147483649",
+                               L"99999999999999999999", L"0x10", L"１２"}) {
         EXPECT_FALSE(ParseDialogInteger(bad).has_value()) << testing::PrintToString(std::wstring(bad));
     }
 }
@@ -145,8 +145,7 @@ TEST(DataExchange, NonIntegerPromptsAndPutsTheFocusBackOnTheField)
     const BOOL saved = dlg.UpdateData(TRUE);  // returns once the prompt has been answered
     EXPECT_FALSE(saved);
     EXPECT_FALSE(script.TimedOut());
-    EXPECT_NE(std::find(promptTexts.begin(), promptTexts.end(), std::wstring(kPromptEnterInteger)),
-              promptTexts.end());
+    EXPECT_NE(std::find(promptTexts.begin(), promptTexts.end(), std::wstring(kPromptEnterInteger)), promptTexts.end());
     EXPECT_EQ(promptCaption, L"Lumeno");
     EXPECT_EQ(::GetFocus(), dlg.GetDlgItem(kCountId));
     DWORD selStart = 1, selEnd = 0;

@@ -1,13 +1,13 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
 #include "framework/DataExchange.h"
 #include "framework/Dialog.h"
 #include "support/DialogTemplate.h"
 #include "support/ModalScript.h"
 #include "support/WindowTestSupport.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 using namespace testsupport;
 
@@ -74,8 +74,8 @@ protected:
 
 HWND CreateOwner()
 {
-    const HWND hWnd = ::CreateWindowExW(0, PlainWindowClass(), L"owner", WS_POPUP | WS_BORDER | WS_VISIBLE, 50, 50,
-                                        300, 200, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    const HWND hWnd = ::CreateWindowExW(0, PlainWindowClass(), L"owner", WS_POPUP | WS_BORDER | WS_VISIBLE, 50, 50, 300,
+                                        200, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ::SetForegroundWindow(hWnd);
     return hWnd;
 }
@@ -112,8 +112,7 @@ TEST(Dialog, CreationOrderAndOwnerDisabledWhileModal)
     }});
     EXPECT_EQ(dlg.DoModal(), 77);
     EXPECT_TRUE(script.Finished());
-    EXPECT_EQ(dlg.events,
-              (std::vector<std::string>{"PreSubclassWindow", "OnCreate", "PreInitDialog", "OnInitDialog"}));
+    EXPECT_EQ(dlg.events, (std::vector<std::string>{"PreSubclassWindow", "OnCreate", "PreInitDialog", "OnInitDialog"}));
     EXPECT_TRUE(dlg.editExistedAtPreInit);
     EXPECT_FALSE(ownerEnabledDuring);
     EXPECT_EQ(dialogOwner, hOwner);
@@ -194,8 +193,7 @@ TEST(Dialog, ModelessDialogFromAnInMemoryTemplate)
     CProbeDialog dlg(t.Get());
     dlg.text = L"loaded";
     ASSERT_TRUE(dlg.Create());
-    EXPECT_EQ(dlg.events,
-              (std::vector<std::string>{"PreSubclassWindow", "OnCreate", "PreInitDialog", "OnInitDialog"}));
+    EXPECT_EQ(dlg.events, (std::vector<std::string>{"PreSubclassWindow", "OnCreate", "PreInitDialog", "OnInitDialog"}));
     // OnInitDialog moved the members into the controls.
     wchar_t text[64] = {};
     ::GetDlgItemTextW(dlg.m_hWnd, kEditId, text, 64);

@@ -1,6 +1,3 @@
-#include "framework/Wnd.h"
-#include "support/WindowTestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +5,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "framework/Wnd.h"
+#include "support/WindowTestSupport.h"
 
 using namespace testsupport;
 
@@ -74,8 +74,8 @@ LRESULT CALLBACK ProcAbove(HWND h, UINT m, WPARAM w, LPARAM l)
 
 HWND CreatePlainTopLevel()
 {
-    return ::CreateWindowExW(0, PlainWindowClass(), L"owner", WS_OVERLAPPEDWINDOW, 10, 10, 200, 150, nullptr,
-                             nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    return ::CreateWindowExW(0, PlainWindowClass(), L"owner", WS_OVERLAPPEDWINDOW, 10, 10, 200, 150, nullptr, nullptr,
+                             ::GetModuleHandleW(nullptr), nullptr);
 }
 
 }  // namespace
@@ -161,8 +161,7 @@ TEST(Wnd, ProcedureInstalledAboveTheObjectKeepsWorkingAfterTheObjectLetsGo)
                                          ::GetModuleHandleW(nullptr), nullptr);
     auto wnd = std::make_unique<CRecordingWnd>();
     ASSERT_TRUE(wnd->SubclassWindow(hEdit));
-    s_pfnBelow = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(hEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(above)));
+    s_pfnBelow = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(hEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(above)));
     EXPECT_EQ(wnd->UnsubclassWindow(), nullptr);  // not on top: cannot hand the window back
     ::SendMessageW(hEdit, WM_TIMER, 1, 0);
     EXPECT_EQ(wnd->events.back(), "OnTimer");
@@ -187,8 +186,8 @@ TEST(Wnd, ExceptionInAHandlerStaysInsideTheWindowProcedure)
 TEST(Wnd, OwnerDrawItemIsHandedToTheControlsObject)
 {
     CRecordingWnd parent;
-    ASSERT_TRUE(parent.CreateEx(0, PlainWindowClass(), L"parent", WS_POPUP | WS_VISIBLE, RECT{0, 0, 200, 100},
-                                nullptr, 0));
+    ASSERT_TRUE(
+        parent.CreateEx(0, PlainWindowClass(), L"parent", WS_POPUP | WS_VISIBLE, RECT{0, 0, 200, 100}, nullptr, 0));
     COwnerDrawn button;
     ASSERT_TRUE(button.CreateEx(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, RECT{10, 10, 60, 40},
                                 parent.m_hWnd, 42));
@@ -208,8 +207,8 @@ TEST(Wnd, StyleChangesMadeWhileAttachingSurviveCreation)
             (void)ModifyStyleEx(WS_EX_DLGMODALFRAME, WS_EX_TOOLWINDOW);
         }
     } wnd;
-    ASSERT_TRUE(wnd.CreateEx(WS_EX_DLGMODALFRAME, PlainWindowClass(), L"", WS_POPUP | WS_CAPTION,
-                             RECT{0, 0, 120, 80}, nullptr, 0));
+    ASSERT_TRUE(wnd.CreateEx(WS_EX_DLGMODALFRAME, PlainWindowClass(), L"", WS_POPUP | WS_CAPTION, RECT{0, 0, 120, 80},
+                             nullptr, 0));
     EXPECT_EQ(wnd.GetStyle() & WS_CAPTION, 0u);
     EXPECT_EQ(wnd.GetExStyle() & WS_EX_DLGMODALFRAME, 0u);
     EXPECT_EQ(wnd.GetExStyle() & WS_EX_TOOLWINDOW, static_cast<DWORD>(WS_EX_TOOLWINDOW));

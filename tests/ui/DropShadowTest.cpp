@@ -1,10 +1,10 @@
-#include "ui/DropShadow.h"
-#include "ui/ShadowBitmap.h"
-#include "support/WindowTestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "support/WindowTestSupport.h"
+#include "ui/DropShadow.h"
+#include "ui/ShadowBitmap.h"
 
 using namespace testsupport;
 
@@ -23,8 +23,8 @@ protected:
     // A hidden frameless top-level window, as a styled dialog is when its shadow is attached.
     HWND CreateParent(int x, int y, int width, int height)
     {
-        m_hParent = ::CreateWindowExW(0, PlainWindowClass(), L"parent", WS_POPUP, x, y, width, height, nullptr,
-                                      nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        m_hParent = ::CreateWindowExW(0, PlainWindowClass(), L"parent", WS_POPUP, x, y, width, height, nullptr, nullptr,
+                                      ::GetModuleHandleW(nullptr), nullptr);
         return m_hParent;
     }
 

@@ -1,15 +1,14 @@
-#include "ui/ImgButton.h"
-
-#include "app/resource.h"
-#include "support/WindowTestSupport.h"
-#include "ui/ResourceImage.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "app/resource.h"
+#include "support/WindowTestSupport.h"
+#include "ui/ImgButton.h"
+#include "ui/ResourceImage.h"
 
 using namespace testsupport;
 
@@ -34,8 +33,8 @@ protected:
     BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult) override
     {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-        events.push_back("notify " + std::to_string(wParam) + " code " + std::to_string(header->code) +
-                         " id " + std::to_string(header->idFrom));
+        events.push_back("notify " + std::to_string(wParam) + " code " + std::to_string(header->code) + " id " +
+                         std::to_string(header->idFrom));
         *pResult = 0;
         return TRUE;
     }

@@ -1,12 +1,11 @@
-#include "ui/ShadowBitmap.h"
-
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
+
+#include "ui/ShadowBitmap.h"
 
 namespace {
 

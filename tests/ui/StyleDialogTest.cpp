@@ -1,16 +1,14 @@
-#include "ui/StyleDialog.h"
-
-#include "framework/DataExchange.h"
-
-#include "app/resource.h"
-#include "support/DialogTemplate.h"
-#include "support/TestSupport.h"
-#include "support/WindowTestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
+
+#include "app/resource.h"
+#include "framework/DataExchange.h"
+#include "support/DialogTemplate.h"
+#include "support/TestSupport.h"
+#include "support/WindowTestSupport.h"
+#include "ui/StyleDialog.h"
 
 using namespace testsupport;
 
