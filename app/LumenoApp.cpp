@@ -1,9 +1,18 @@
 #include "app/LumenoApp.h"
 
+#include "app/LumenoDlg.h"
+#include "app/SetDialog.h"
 #include "framework/ExecutablePath.h"
+#include "ui/DropShadow.h"
 
 #include <windows.h>
+#include <commctrl.h>
+#include <objidl.h>
+#include <gdiplus.h>
 #include <shlwapi.h>
+#include <vfw.h>
+
+#include <clocale>
 
 #include <algorithm>
 
@@ -29,6 +38,42 @@ constexpr DWORD kRunValueChars = 260;
 }  // namespace
 
 CLumenoApp::CLumenoApp() : m_pOverlay(std::make_shared<const OverlaySettings>()) {}
+
+BOOL CLumenoApp::InitInstance(HINSTANCE hInstance, CNetTime& netTime, CRecordThread& recorder)
+{
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = 0xFF;  // the eight classic classes
+    (void)::InitCommonControlsEx(&controls);
+    (void)_wsetlocale(LC_ALL, L"chs");
+    (void)CDropShadow::RegisterShadowClass(hInstance);  // before any window exists
+
+    const Gdiplus::GdiplusStartupInput gdiplusInput;
+    // Never shut down: it ends with the process, after every window that draws with it.
+    (void)Gdiplus::GdiplusStartup(&m_gdiplusToken, &gdiplusInput, nullptr);
+    PointProfileAt(ExecutableDirectory());
+    ::AVIFileInit();  // for the process; the recording thread keeps its own balanced pair
+    (void)ExchangeSettings(FALSE);
+
+    if (SettingsUnusable()) {
+        CSetDialog settings(*this);
+        settings.m_bFirstRun = TRUE;
+        // A folder that has vanished is shown blank, so the user sees it must be chosen again.
+        if (!m_strStoragePath.empty() && !::PathIsDirectoryW(m_strStoragePath.c_str()))
+            m_strStoragePath.clear();
+        if (settings.DoModal() != IDOK)
+            return FALSE;  // no main window, no tray icon, no thread, nothing written
+    }
+
+    CLumenoDlg mainWindow(*this, netTime, recorder);
+    (void)mainWindow.DoModal();
+    return FALSE;
+}
+
+bool CLumenoApp::SettingsUnusable() const
+{
+    return m_strStoragePath.empty() || m_nRetentionMinutes == 0 || !::PathIsDirectoryW(m_strStoragePath.c_str());
+}
 
 void CLumenoApp::PointProfileAt(const std::wstring& appDir)
 {

@@ -17,6 +17,9 @@
 #include <memory>
 #include <string>
 
+class CNetTime;
+class CRecordThread;
+
 class CLumenoApp {
 public:
     static constexpr const wchar_t* kProfileFileName = L"Lumeno.INI";
@@ -26,6 +29,14 @@ public:
     CLumenoApp();
     CLumenoApp(const CLumenoApp&) = delete;
     CLumenoApp& operator=(const CLumenoApp&) = delete;
+
+    // Prepares the platform services, loads the settings, runs the settings dialog in its start-up
+    // mode when they are unusable (cancelling it ends the program), then runs the main window until
+    // the user exits. Always FALSE: the program ends when it returns.
+    BOOL InitInstance(HINSTANCE hInstance, CNetTime& netTime, CRecordThread& recorder);
+    // Why start-up must ask for the settings first: an empty or missing storage folder, or a
+    // retention of 0 (a negative one is let through).
+    [[nodiscard]] bool SettingsUnusable() const;
 
     // Sets m_strAppDir and points the profile at "Lumeno.INI" in it. Without a call, the first
     // exchange uses the executable's directory.

@@ -1,0 +1,5 @@
+#include "app/AboutDlg.h"
+
+#include "app/resource.h"
+
+CAboutDlg::CAboutDlg() : CStyleDialog(IDD_ABOUTBOX) {}
