@@ -163,6 +163,13 @@ void CLumenoDlg::ToggleRecording()
     (void)::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
     m_btnStart.EnableWindow(!m_bRecording);
     m_btnStop.EnableWindow(m_bRecording);
+    // The clicked button has just been disabled and would take the keyboard focus with it; without
+    // a focus in the dialog, Esc would no longer reach it. The focus moves to the enabled twin.
+    const HWND focus = ::GetFocus();
+    if (m_hWnd && (!focus || !::IsWindowEnabled(focus))) {
+        const HWND twin = m_bRecording ? m_btnStop.m_hWnd : m_btnStart.m_hWnd;
+        SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(twin), TRUE);
+    }
 }
 
 void CLumenoDlg::RefreshStorageFigures()

@@ -52,3 +52,11 @@ endforeach()
 add_executable(lumeno_driver ${CMAKE_SOURCE_DIR}/tests/e2e/Driver.cpp)
 target_link_options(lumeno_driver PRIVATE -municode)
 target_link_libraries(lumeno_driver PRIVATE user32)
+
+# The end-to-end test: the real Lumeno.exe on the test run's display, driven by the driver and xdotool.
+if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET Lumeno)
+    add_test(NAME e2e COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e.py
+             $<TARGET_FILE_DIR:Lumeno> ${CMAKE_SOURCE_DIR})
+    set_tests_properties(e2e PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE
+                         ENVIRONMENT "${WINE_TEST_ENV}")
+endif()
