@@ -1,0 +1,120 @@
+#include "framework/Dialog.h"
+
+#include "framework/CreationHook.h"
+#include "framework/DataExchange.h"
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_pParentWnd(pParentWnd), m_nIDTemplate(nIDTemplate) {}
+
+CDialog::CDialog(const DLGTEMPLATE* pTemplate, CWnd* pParentWnd) : m_pParentWnd(pParentWnd), m_pTemplate(pTemplate) {}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    // Everything is handled by the attached object's WindowProc, which sits above the dialog manager.
+    return FALSE;
+}
+
+HWND CDialog::FindOwner(CWnd* pParentWnd) const
+{
+    if (pParentWnd && pParentWnd->m_hWnd)
+        return pParentWnd->m_hWnd;
+    const HWND hActive = ::GetActiveWindow();
+    return hActive ? ::GetAncestor(hActive, GA_ROOT) : nullptr;
+}
+
+INT_PTR CDialog::DoModal()
+{
+    if (m_hWnd)
+        return -1;
+    const HWND hOwner = FindOwner(m_pParentWnd);
+    const HINSTANCE hInstance = ::GetModuleHandleW(nullptr);
+    m_nModalResult = 0;
+    CCreationHook hook(this);
+    // The system's modal loop disables the owner for the dialog's lifetime and turns Enter, Esc and
+    // WM_CLOSE into IDOK/IDCANCEL commands.
+    if (m_pTemplate)
+        return ::DialogBoxIndirectParamW(hInstance, m_pTemplate, hOwner, &CDialog::DialogProc, 0);
+    return ::DialogBoxParamW(hInstance, MAKEINTRESOURCEW(m_nIDTemplate), hOwner, &CDialog::DialogProc, 0);
+}
+
+BOOL CDialog::Create(CWnd* pParentWnd)
+{
+    if (m_hWnd)
+        return FALSE;
+    if (pParentWnd)
+        m_pParentWnd = pParentWnd;
+    const HWND hParent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
+    const HINSTANCE hInstance = ::GetModuleHandleW(nullptr);
+    m_nModalResult = 0;
+    HWND hWnd = nullptr;
+    {
+        CCreationHook hook(this);
+        hWnd = m_pTemplate
+                   ? ::CreateDialogIndirectParamW(hInstance, m_pTemplate, hParent, &CDialog::DialogProc, 0)
+                   : ::CreateDialogParamW(hInstance, MAKEINTRESOURCEW(m_nIDTemplate), hParent, &CDialog::DialogProc, 0);
+    }
+    return hWnd != nullptr && hWnd == m_hWnd;
+}
+
+void CDialog::EndDialog(int nResult)
+{
+    m_nModalResult = nResult;
+    if (m_hWnd)
+        ::EndDialog(m_hWnd, nResult);
+}
+
+BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
+{
+    CDataExchange dx(this, bSaveAndValidate);
+    try {
+        DoDataExchange(&dx);
+    } catch (const CDataExchange::Failure&) {
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CDialog::DoDataExchange(CDataExchange*) {}
+
+BOOL CDialog::OnInitDialog()
+{
+    (void)UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::OnOK()
+{
+    if (!UpdateData(TRUE))
+        return;
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+BOOL CDialog::OnCommand(WPARAM wParam, LPARAM)
+{
+    // Notification code 0 covers a button click, a menu item and Enter/Esc from the dialog manager.
+    if (HIWORD(wParam) != BN_CLICKED)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+        case IDOK:
+            OnOK();
+            return TRUE;
+        case IDCANCEL:
+            OnCancel();
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        PreInitDialog();
+        return OnInitDialog();
+    }
+    return CWnd::WindowProc(message, wParam, lParam);
+}
