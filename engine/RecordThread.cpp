@@ -152,7 +152,8 @@ DWORD CRecordThread::RecordTick()
 
     // Positions whose ticks passed without a picture stay in the timeline as empty frames.
     for (int n = m_pacer.DroppedBefore(m_nFrameCount, now); n > 0; --n) {
-        (void)WriteDroppedFrame();
+        if (FAILED(WriteDroppedFrame()))
+            m_bWriteFailed = true;
         ++m_stats.nDropped;
     }
     if (m_nFrameCount >= CFramePacer::kFramesPerFile) {
@@ -161,6 +162,13 @@ DWORD CRecordThread::RecordTick()
             return CFramePacer::kTickMs;
     }
     CaptureFrame();
+    if (m_bWriteFailed) {
+        // A full disk or a vanished folder: finish what the file holds so far, and open a new
+        // file from the next tick on, once writing works again.
+        m_bWriteFailed = false;
+        CloseVideoFile(TRUE);
+        return CFramePacer::kTickMs;
+    }
     now = timeGetTime();
     return m_pacer.WaitUntilPosition(m_nFrameCount, now);
 }
@@ -200,10 +208,9 @@ void CRecordThread::CaptureFrame()
     const int size = m_encoder.EncodeFrame(bitCount, m_pFrameBits.get());
     timer.Lap(kEncode);
     // An encoding error leaves an empty position rather than a corrupt chunk.
-    if (size < 0)
-        (void)WriteDroppedFrame();
-    else
-        (void)AppendEncodedFrame(size);
+    const HRESULT written = size < 0 ? WriteDroppedFrame() : AppendEncodedFrame(size);
+    if (FAILED(written))
+        m_bWriteFailed = true;
     timer.Lap(kWrite);
     ++m_stats.nPictures;
 }

@@ -102,6 +102,7 @@ private:
     const CNetTime& m_netTime;
     OverlaySource m_overlay;
     CFramePacer m_pacer;
+    bool m_bWriteFailed = false;  // a chunk of the open file could not be written
 
     lumeno::WindowDc m_dcScreen{nullptr};
     lumeno::UniqueMemoryDc m_dcCompose;

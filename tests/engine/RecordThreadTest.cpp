@@ -245,3 +245,261 @@ TEST_F(RecordThreadTest, LongRecordingRollsOverAt600PositionsThatMatchWallTime)
     EXPECT_EQ(rc, 0) << errors;
     std::printf("pictures %lld, dropped positions %lld\n", recorder->m_stats.nPictures, recorder->m_stats.nDropped);
 }
+
+namespace {
+
+// A pixel of a decoded top-down RGB24 frame, or of the recorder's bottom-up 32-bit frame buffer.
+struct Rgb {
+    int r, g, b;
+};
+
+class DecodedFrame {
+public:
+    DecodedFrame(std::vector<std::uint8_t> bytes, int w, int h) : m_bytes(std::move(bytes)), m_w(w), m_h(h) {}
+    [[nodiscard]] bool Complete() const { return m_bytes.size() == static_cast<std::size_t>(m_w) * m_h * 3; }
+    [[nodiscard]] Rgb At(int x, int y) const
+    {
+        const std::uint8_t* p = &m_bytes[(static_cast<std::size_t>(y) * m_w + x) * 3];
+        return {p[0], p[1], p[2]};
+    }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+    int m_w, m_h;
+};
+
+Rgb ComposedAt(const CRecordThread& recorder, int x, int y)
+{
+    const int h = recorder.Height();
+    const std::uint8_t* p = recorder.FrameBits() + (static_cast<std::size_t>(h - 1 - y) * recorder.Width() + x) * 4;
+    return {p[2], p[1], p[0]};
+}
+
+DecodedFrame DecodeFrame(const std::wstring& file, int index, int w, int h)
+{
+    TempFolder out(L"frame");
+    int rc = 0;
+    const std::string log =
+        RunHost("ffmpeg -nostdin -v error -i '" + UnixPath(file) + "' -vf 'select=eq(n\\," + std::to_string(index) +
+                    ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + UnixPath(out.File(L"f.rgb")) + "'",
+                &rc);
+    EXPECT_EQ(rc, 0) << log;
+    return DecodedFrame(ReadBytes(out.File(L"f.rgb")), w, h);
+}
+
+int Grey(Rgb c) { return (c.r + c.g + c.b) / 3; }
+
+// Pixels of a text cell that stand out from the box's darkened background.
+template <typename PixelAt>
+int InkInCell(PixelAt at, int x, int y, int background)
+{
+    int ink = 0;
+    for (int dy = 0; dy < CRecordThread::kCellHeight; ++dy)
+        for (int dx = 0; dx < CRecordThread::kCellWidth; ++dx)
+            if (std::abs(Grey(at(x + dx, y + dy)) - background) > 60)
+                ++ink;
+    return ink;
+}
+
+template <typename PixelAt>
+int CountColour(PixelAt at, int x, int y, bool wantGreen)
+{
+    int n = 0;
+    for (int dy = 0; dy < CRecordThread::kCellHeight; ++dy)
+        for (int dx = 0; dx < CRecordThread::kCellWidth; ++dx) {
+            const Rgb c = at(x + dx, y + dy);
+            const bool green = c.g > 150 && c.r < 110 && c.b < 110;
+            const bool red = c.r > 150 && c.g < 110 && c.b < 110;
+            n += wantGreen ? green : red;
+        }
+    return n;
+}
+
+// The cell as GDI draws `text` in the overlay font on a uniform background: what the frame must hold.
+std::vector<std::uint32_t> ReferenceCell(const std::wstring& text, int background, COLORREF colour)
+{
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bi.bmiHeader.biWidth = CRecordThread::kCellWidth;
+    bi.bmiHeader.biHeight = -CRecordThread::kCellHeight;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    lumeno::WindowDc screen(nullptr);
+    lumeno::UniqueBitmap bmp(CreateDIBSection(screen.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    lumeno::UniqueMemoryDc dc(CreateCompatibleDC(screen.Get()));
+    lumeno::SelectGuard selBmp(dc.Get(), bmp.Get());
+    LOGFONTW lf{};
+    lf.lfHeight = -MulDiv(GetDeviceCaps(screen.Get(), LOGPIXELSY), 110, 720);
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(lf.lfFaceName, L"宋体", LF_FACESIZE);
+    lumeno::UniqueFont font(CreateFontIndirectW(&lf));
+    lumeno::SelectGuard selFont(dc.Get(), font.Get());
+    lumeno::UniqueBrush brush(CreateSolidBrush(RGB(background, background, background)));
+    RECT rc{0, 0, CRecordThread::kCellWidth, CRecordThread::kCellHeight};
+    FillRect(dc.Get(), &rc, brush.Get());
+    SetBkMode(dc.Get(), TRANSPARENT);
+    SetTextColor(dc.Get(), colour);
+    DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE);
+    GdiFlush();
+    const auto* p = static_cast<const std::uint32_t*>(bits);
+    return std::vector<std::uint32_t>(p, p + CRecordThread::kCellWidth * CRecordThread::kCellHeight);
+}
+
+// Compares the first `width` columns of a cell: cells of one row overlap, and later texts may
+// cover the right part of an earlier cell.
+void ExpectCellShows(const CRecordThread& recorder, int x, int y, const std::wstring& text, int background,
+                     int width = CRecordThread::kCellWidth)
+{
+    const auto reference = ReferenceCell(text, background, RGB(255, 255, 255));
+    int differing = 0;
+    for (int dy = 0; dy < CRecordThread::kCellHeight; ++dy)
+        for (int dx = 0; dx < width; ++dx) {
+            const Rgb c = ComposedAt(recorder, x + dx, y + dy);
+            const std::uint32_t px = static_cast<std::uint32_t>(c.r << 16 | c.g << 8 | c.b);
+            differing += px != (reference[static_cast<std::size_t>(dy) * CRecordThread::kCellWidth + dx] & 0xFFFFFF);
+        }
+    EXPECT_EQ(differing, 0) << "cell at " << x << "," << y << " does not show " << Narrow(text);
+}
+
+}  // namespace
+
+// The overlay on frames decoded from a recording of a plain grey desktop.
+TEST_F(RecordThreadTest, OverlayOnAPlainDesktop)
+{
+    TestDesktop desktop(kPlain, WM_STORAGE_CHANGED);
+    StartTimeServer(NtpSeconds(2024, 6, 1, 12, 0, 0));
+    SetOverlay(-5, L"张三", L"MT5", L"88001234");
+    auto recorder = MakeRecorder();
+    ASSERT_TRUE(recorder->Start(m_folder.Path(), 60, FALSE, desktop.NotifyWindow()));
+    recorder->SetRecording(TRUE);
+    Sleep(1500);
+    recorder->Stop();
+    const auto names = Recordings(m_folder.Path());
+    ASSERT_EQ(names.size(), 1u);
+
+    const int w = recorder->Width(), h = recorder->Height();
+    const int ih = recorder->Banner().GetHeight();
+    ASSERT_EQ(ih, 30);
+    const DecodedFrame frame = DecodeFrame(m_folder.File(names[0]), 5, w, h);
+    ASSERT_TRUE(frame.Complete());
+    auto at = [&](int x, int y) { return frame.At(x, y); };
+    const int boxLeft = w - 380, boxTop = 24, boxBottom = 24 + ih + 72;  // bottom exclusive
+
+    // Outside the box and away from the pointer nothing changes.
+    int samples = 0, plain = 0;
+    for (int y = 0; y < h; y += 23)
+        for (int x = 0; x < w; x += 29) {
+            const bool inBox = x >= boxLeft - 2 && y >= boxTop - 2 && y < boxBottom + 2;
+            const bool nearPointer = x < 100 && y > h - 100;
+            if (inBox || nearPointer)
+                continue;
+            ++samples;
+            plain += std::abs(Grey(at(x, y)) - 200) <= 8;
+        }
+    EXPECT_GE(plain, samples * 99 / 100) << plain << " of " << samples;
+
+    // The box darkens to 115/255: 200 becomes 90. Column W-379 holds no text or banner.
+    for (int y = boxTop + 1; y < boxBottom - 1; y += 3)
+        EXPECT_NEAR(Grey(at(w - 379, y)), 90, 10) << "y " << y;
+    EXPECT_NEAR(Grey(at(w - 379, boxBottom + 2)), 200, 10);
+    EXPECT_NEAR(Grey(at(boxLeft - 3, 60)), 200, 10);
+
+    // The banner sits at (W-376, 24) at its own size.
+    long long diff = 0;
+    int n = 0;
+    auto& banner = const_cast<lumeno::CImage&>(recorder->Banner());
+    for (int y = 2; y < ih - 2; y += 2)
+        for (int x = 2; x < banner.GetWidth() - 2; x += 3) {
+            const std::uint8_t* p = banner.GetPixelAddress(x, y);
+            const Rgb c = at(w - 376 + x, 24 + y);
+            diff += std::abs(c.r - p[2]) + std::abs(c.g - p[1]) + std::abs(c.b - p[0]);
+            n += 3;
+        }
+    EXPECT_LT(diff / n, 14) << "mean difference from the banner";
+
+    // The state is green while the server answers; every cell holds text.
+    EXPECT_GE(CountColour(at, w - 336, ih + 28, true), 15);
+    const int cells[9][2] = {{w - 376, ih + 28}, {w - 336, ih + 28}, {w - 376, ih + 52},
+                             {w - 306, ih + 52}, {w - 376, ih + 76}, {w - 306, ih + 76},
+                             {w - 186, ih + 28}, {w - 186, ih + 52}, {w - 186, ih + 76}};
+    for (const auto& cell : cells)
+        EXPECT_GE(InkInCell(at, cell[0], cell[1], 90), 10) << "cell at " << cell[0] << "," << cell[1];
+
+    // Once the server stops answering for more than 4.5 s the state turns red.
+    m_server->Shutdown();
+    SYSTEMTIME st;
+    ASSERT_TRUE(WaitUntil([&] { return !m_netTime.GetNetTime(st); }, 10000));
+    recorder->ComposeFrame();
+    auto composed = [&](int x, int y) { return ComposedAt(*recorder, x, y); };
+    EXPECT_GE(CountColour(composed, w - 336, ih + 28, false), 15);
+    EXPECT_EQ(CountColour(composed, w - 336, ih + 28, true), 0);
+    EXPECT_EQ(recorder->m_lastTexts[1], L"连接异常");
+    EXPECT_EQ(recorder->m_lastTexts[6], L"姓名：张三");
+    EXPECT_EQ(recorder->m_lastTexts[7], L"平台：MT5");
+    EXPECT_EQ(recorder->m_lastTexts[8], L"帐号：88001234");
+    for (int i : {6, 7, 8})
+        ExpectCellShows(*recorder, cells[i][0], cells[i][1], recorder->m_lastTexts[i], 90);
+}
+
+TEST_F(RecordThreadTest, WithoutTheBannerTheBoxIs72PixelsHigh)
+{
+    TestDesktop desktop(kPlain, WM_STORAGE_CHANGED);
+    auto recorder = MakeRecorder();
+    recorder->m_imgBanner.Destroy();
+    ASSERT_GT(recorder->ComposeFrame(), 0);
+    const int w = recorder->Width();
+    EXPECT_NEAR(Grey(ComposedAt(*recorder, w - 379, 24)), 90, 2);
+    EXPECT_NEAR(Grey(ComposedAt(*recorder, w - 379, 24 + 71)), 90, 2);
+    EXPECT_NEAR(Grey(ComposedAt(*recorder, w - 379, 24 + 72)), 200, 2);
+    EXPECT_NEAR(Grey(ComposedAt(*recorder, w - 379, 23)), 200, 2);
+    // The rows start at 28, 52 and 76.
+    ExpectCellShows(*recorder, w - 376, 28, L"网络：", 90, 40);
+    ExpectCellShows(*recorder, w - 376, 52, L"北京时间：", 90, 70);
+    ExpectCellShows(*recorder, w - 186, 76, L"帐号：", 90);
+}
+
+TEST_F(RecordThreadTest, ClocksShowTheServersTimeAndRollOverAtMidnight)
+{
+    TestDesktop desktop(kPlain, WM_STORAGE_CHANGED);
+    // 23:59:57 in Beijing: the UTC+8 clock passes midnight into the new year during the test.
+    StartTimeServer(NtpSeconds(2024, 12, 31, 15, 59, 57));
+    auto recorder = MakeRecorder();
+    const int w = recorder->Width(), ih = recorder->Banner().GetHeight();
+
+    bool sawOldYear = false, sawNewYear = false;
+    for (int zone : {-5, 0, 8}) {
+        SetOverlay(zone, L"", L"", L"");
+        SYSTEMTIME before, after;
+        ASSERT_TRUE(m_netTime.GetNetTime(before));
+        recorder->ComposeFrame();
+        ASSERT_TRUE(m_netTime.GetNetTime(after));
+        const auto& texts = recorder->m_lastTexts;
+        EXPECT_EQ(texts[0], L"网络：");
+        EXPECT_EQ(texts[1], L"连接正常");
+        EXPECT_EQ(texts[2], L"北京时间：");
+        EXPECT_TRUE(texts[3] == FormatOverlayClock(before, 8) || texts[3] == FormatOverlayClock(after, 8))
+            << Narrow(texts[3]);
+        EXPECT_EQ(texts[4], FormatZoneLabel(zone));
+        EXPECT_TRUE(texts[5] == FormatOverlayClock(before, zone) || texts[5] == FormatOverlayClock(after, zone))
+            << Narrow(texts[5]);
+        EXPECT_EQ(texts[6], L"姓名：");
+        // The pixels are those texts, drawn in the overlay font.
+        ExpectCellShows(*recorder, w - 306, ih + 52, texts[3], 90, 120);
+        ExpectCellShows(*recorder, w - 376, ih + 76, texts[4], 90, 70);
+        ExpectCellShows(*recorder, w - 306, ih + 76, texts[5], 90, 120);
+        sawOldYear |= texts[3].rfind(L"12-31 23:59:5", 0) == 0;
+    }
+    EXPECT_EQ(FormatZoneLabel(-5), L"GMT-05h：");
+    // The reading is the server's time plus what elapsed since it answered (about a second here).
+    EXPECT_TRUE(sawOldYear);
+    SetOverlay(8, L"", L"", L"");
+    const ULONGLONG end = GetTickCount64() + 8000;
+    while (!sawNewYear && GetTickCount64() < end) {
+        recorder->ComposeFrame();
+        sawNewYear = recorder->m_lastTexts[3].rfind(L"1-1 0:00:0", 0) == 0;
+        EXPECT_EQ(recorder->m_lastTexts[3], recorder->m_lastTexts[5]) << "GMT+8 equals Beijing time";
+        Sleep(200);
+    }
+    EXPECT_TRUE(sawNewYear) << Narrow(recorder->m_lastTexts[3]);
+}
