@@ -30,6 +30,9 @@ else
   cp build/x86_64/bin/bench_*.exe $run_dir/ 2>/dev/null || true
   program=(wine "$root/$run_dir/bench_EncodeBenchmark.exe")
 fi
+# Wine deletes for good instead of recycling when the freedesktop trash does not exist yet.
+trash="${XDG_DATA_HOME:-$HOME/.local/share}/Trash"
+mkdir -p "$trash/files" "$trash/info"
 export WINEPREFIX="$root/$run_dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 tools/wine-prefix.sh "$WINEPREFIX"
 
