@@ -16,6 +16,8 @@
 using testsupport::FileExists;
 using testsupport::ReadBytes;
 using testsupport::TempFolder;
+using testsupport::ReadUtf16File;
+using testsupport::Utf16LeWithBom;
 using testsupport::WriteBytes;
 
 // Readable failure messages instead of raw bytes.
@@ -26,28 +28,6 @@ void PrintTo(const OverlaySettings& s, std::ostream* os)
 }
 
 namespace {
-
-std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text)
-{
-    std::vector<std::uint8_t> bytes{0xFF, 0xFE};
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
-    }
-    return bytes;
-}
-
-// The file's text; empty unless it is UTF-16LE with a byte-order mark.
-std::wstring ReadUtf16File(const std::wstring& path)
-{
-    const auto bytes = ReadBytes(path);
-    std::wstring text;
-    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE)
-        return text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8)));
-    return text;
-}
 
 struct Record {
     std::wstring strStoragePath;

@@ -1,21 +1,14 @@
 #include "engine/OverlayClock.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 
 namespace {
-SYSTEMTIME Utc(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms = 0)
+SYSTEMTIME Utc(int y, int mo, int d, int h, int mi, int s, int ms = 0)
 {
-    SYSTEMTIME st{};
-    st.wYear = y;
-    st.wMonth = mo;
-    st.wDay = d;
-    st.wHour = h;
-    st.wMinute = mi;
-    st.wSecond = s;
-    st.wMilliseconds = ms;
-    return st;
+    return testsupport::MakeSystemTime(y, mo, d, h, mi, s, ms);
 }
 }  // namespace
 

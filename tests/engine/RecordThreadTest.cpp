@@ -27,19 +27,10 @@ constexpr COLORREF kPlain = RGB(200, 200, 200);
 const char* const kServers[] = {"127.0.0.1"};
 
 // SNTP seconds of a UTC calendar time.
-std::uint32_t NtpSeconds(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s)
+std::uint32_t NtpSeconds(int y, int mo, int d, int h, int mi, int s)
 {
-    SYSTEMTIME st{};
-    st.wYear = y;
-    st.wMonth = mo;
-    st.wDay = d;
-    st.wHour = h;
-    st.wMinute = mi;
-    st.wSecond = s;
-    SYSTEMTIME epoch{};
-    epoch.wYear = 1900;
-    epoch.wMonth = 1;
-    epoch.wDay = 1;
+    const SYSTEMTIME st = MakeSystemTime(y, mo, d, h, mi, s);
+    const SYSTEMTIME epoch = MakeSystemTime(1900, 1, 1);
     FILETIME a, b;
     SystemTimeToFileTime(&st, &a);
     SystemTimeToFileTime(&epoch, &b);

@@ -8,6 +8,9 @@
 #include "app/resource.h"
 #include "framework/DcCache.h"
 #include "framework/Image.h"
+#include "support/Canvas.h"
+
+using testsupport::Canvas;
 
 using lumeno::CDcCache;
 using lumeno::CImage;
@@ -39,38 +42,6 @@ std::vector<std::uint8_t> ResourceBytes(UINT id, LPCWSTR type)
     const auto* bytes = static_cast<const std::uint8_t*>(::LockResource(::LoadResource(nullptr, found)));
     return {bytes, bytes + ::SizeofResource(nullptr, found)};
 }
-
-// A 32-bit top-down DIB section selected into a memory DC: the destination of draws, readable.
-class Canvas {
-public:
-    Canvas(int width, int height, COLORREF fill) : m_width(width)
-    {
-        BITMAPINFO info{};
-        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        m_bitmap.Reset(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        m_bits = static_cast<std::uint32_t*>(bits);
-        m_dc.Reset(::CreateCompatibleDC(nullptr));
-        m_previous = ::SelectObject(m_dc.Get(), m_bitmap.Get());
-        for (int i = 0; i < width * height; ++i)
-            m_bits[i] = (GetRValue(fill) << 16) | (GetGValue(fill) << 8) | GetBValue(fill);
-    }
-    ~Canvas() { ::SelectObject(m_dc.Get(), m_previous); }
-    HDC Dc() const { return m_dc.Get(); }
-    COLORREF At(int x, int y) const
-    {
-        ::GdiFlush();
-        const std::uint32_t v = m_bits[y * m_width + x];
-        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
-
-private:
-    int m_width;
-    lumeno::UniqueBitmap m_bitmap;
-    lumeno::UniqueMemoryDc m_dc;
-    std::uint32_t* m_bits = nullptr;
-    HGDIOBJ m_previous = nullptr;
-};
 
 void ExpectNear(COLORREF actual, int r, int g, int b, int tolerance = 1)
 {

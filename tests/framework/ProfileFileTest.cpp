@@ -12,19 +12,10 @@ using testsupport::FileExists;
 using testsupport::ReadBytes;
 using testsupport::TempFolder;
 using testsupport::WriteBytes;
+using testsupport::Utf16LeWithBom;
 using testsupport::WriteText;
 
 namespace {
-
-std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text)
-{
-    std::vector<std::uint8_t> bytes{0xFF, 0xFE};
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
-    }
-    return bytes;
-}
 
 // What an ordinary UTF-16 reader on the host makes of the file (iconv honours the byte-order mark).
 std::string DecodeOnHost(const std::wstring& path)

@@ -110,6 +110,40 @@ std::wstring Widen(const std::string& text)
     return out;
 }
 
+SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, int second, int milliseconds)
+{
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(year);
+    st.wMonth = static_cast<WORD>(month);
+    st.wDay = static_cast<WORD>(day);
+    st.wHour = static_cast<WORD>(hour);
+    st.wMinute = static_cast<WORD>(minute);
+    st.wSecond = static_cast<WORD>(second);
+    st.wMilliseconds = static_cast<WORD>(milliseconds);
+    return st;
+}
+
+std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text)
+{
+    std::vector<std::uint8_t> bytes{0xFF, 0xFE};
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+std::wstring ReadUtf16File(const std::wstring& path)
+{
+    const auto bytes = ReadBytes(path);
+    std::wstring text;
+    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE)
+        return text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8)));
+    return text;
+}
+
 std::string UnixPath(const std::wstring& windowsPath)
 {
     using UnixNameFn = char*(CDECL*)(const wchar_t*);

@@ -40,6 +40,15 @@ void RemoveTree(const std::wstring& path);
 [[nodiscard]] std::string Narrow(const std::wstring& text);
 [[nodiscard]] std::wstring Widen(const std::string& text);
 
+// A calendar time from its fields (day of week left 0).
+[[nodiscard]] SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                                        int milliseconds = 0);
+
+// Text as the bytes of a UTF-16LE file with a byte-order mark.
+[[nodiscard]] std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text);
+// The text of a UTF-16LE file; empty unless the file starts with the byte-order mark.
+[[nodiscard]] std::wstring ReadUtf16File(const std::wstring& path);
+
 }  // namespace testsupport
 
 namespace testsupport {

@@ -3,20 +3,14 @@
 #include <cmath>
 
 #include "timestore/DateTime.h"
+#include "support/TestSupport.h"
 #include "timestore/RecordingName.h"
 
 namespace {
 
 CDateTime Make(int year, int month, int day, int hour, int minute, int second)
 {
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(year);
-    st.wMonth = static_cast<WORD>(month);
-    st.wDay = static_cast<WORD>(day);
-    st.wHour = static_cast<WORD>(hour);
-    st.wMinute = static_cast<WORD>(minute);
-    st.wSecond = static_cast<WORD>(second);
-    return CDateTime::FromSystemTime(st);
+    return CDateTime::FromSystemTime(testsupport::MakeSystemTime(year, month, day, hour, minute, second));
 }
 
 }  // namespace

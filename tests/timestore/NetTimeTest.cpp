@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "support/TestSupport.h"
 #include "timestore/NetTime.h"
 
 namespace {
@@ -19,16 +20,9 @@ SYSTEMTIME PlatformDateOfJulianDay(int julianDay, ULONGLONG extraUnits = 0)
     return st;
 }
 
-SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0)
+SYSTEMTIME Time(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
 {
-    SYSTEMTIME st{};
-    st.wYear = year;
-    st.wMonth = month;
-    st.wDay = day;
-    st.wHour = hour;
-    st.wMinute = minute;
-    st.wSecond = second;
-    return st;
+    return testsupport::MakeSystemTime(year, month, day, hour, minute, second);
 }
 
 }  // namespace

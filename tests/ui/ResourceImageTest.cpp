@@ -2,6 +2,9 @@
 #include "ui/StreamEx.h"
 
 #include "app/resource.h"
+#include "support/Canvas.h"
+
+using testsupport::Canvas;
 
 #include <gtest/gtest.h>
 
@@ -43,38 +46,6 @@ const std::uint8_t* Pixel(CImage& image, int x, int y)
 {
     return image.GetPixelAddress(x, y);
 }
-
-// A 32-bit top-down DIB section in a memory DC, filled with one colour.
-class Canvas {
-public:
-    Canvas(int width, int height, COLORREF fill) : m_width(width)
-    {
-        BITMAPINFO info{};
-        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        m_bitmap.Reset(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        m_bits = static_cast<std::uint32_t*>(bits);
-        m_dc.Reset(::CreateCompatibleDC(nullptr));
-        m_previous = ::SelectObject(m_dc.Get(), m_bitmap.Get());
-        for (int i = 0; i < width * height; ++i)
-            m_bits[i] = (GetRValue(fill) << 16) | (GetGValue(fill) << 8) | GetBValue(fill);
-    }
-    ~Canvas() { ::SelectObject(m_dc.Get(), m_previous); }
-    HDC Dc() const { return m_dc.Get(); }
-    COLORREF At(int x, int y) const
-    {
-        ::GdiFlush();
-        const std::uint32_t v = m_bits[y * m_width + x];
-        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
-
-private:
-    int m_width;
-    lumeno::UniqueBitmap m_bitmap;
-    lumeno::UniqueMemoryDc m_dc;
-    std::uint32_t* m_bits = nullptr;
-    HGDIOBJ m_previous = nullptr;
-};
 
 }  // namespace
 
