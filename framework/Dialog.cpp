@@ -1,5 +1,7 @@
 #include "framework/Dialog.h"
 
+#include <algorithm>
+
 #include "framework/CreationHook.h"
 #include "framework/DataExchange.h"
 
@@ -75,6 +77,31 @@ BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
 
 void CDialog::DoDataExchange(CDataExchange*) {}
 
+// A top-level dialog that its initialisation did not move appears centred over its owner, or on
+// the screen's work area when it has no visible owner, as users expect of a dialog.
+void CDialog::CenterIfNotPlaced(const RECT& before)
+{
+    RECT now{};
+    ::GetWindowRect(m_hWnd, &now);
+    if ((::GetWindowLongW(m_hWnd, GWL_STYLE) & WS_CHILD) || now.left != before.left || now.top != before.top)
+        return;
+    RECT area{};
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner))
+        ::GetWindowRect(owner, &area);
+    else
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    const int w = now.right - now.left, h = now.bottom - now.top;
+    int x = area.left + (area.right - area.left - w) / 2;
+    int y = area.top + (area.bottom - area.top - h) / 2;
+    // Keep the whole window on the screen.
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    x = std::max<int>(work.left, std::min<int>(x, work.right - w));
+    y = std::max<int>(work.top, std::min<int>(y, work.bottom - h));
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 BOOL CDialog::OnInitDialog()
 {
     (void)UpdateData(FALSE);
@@ -114,7 +141,11 @@ LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
         PreInitDialog();
-        return OnInitDialog();
+        RECT before{};
+        ::GetWindowRect(m_hWnd, &before);
+        const BOOL result = OnInitDialog();
+        CenterIfNotPlaced(before);
+        return result;
     }
     return CWnd::WindowProc(message, wParam, lParam);
 }

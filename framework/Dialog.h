@@ -50,6 +50,7 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
     [[nodiscard]] HWND FindOwner(CWnd* pParentWnd) const;
+    void CenterIfNotPlaced(const RECT& before);
 
     UINT m_nIDTemplate = 0;
     const DLGTEMPLATE* m_pTemplate = nullptr;

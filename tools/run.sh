@@ -21,15 +21,8 @@ tools/setup.sh
 run_dir=build/run
 mkdir -p $run_dir
 cp build/x86_64/bin/xvidcore.dll $run_dir/
-if [ -f build/x86_64/bin/Lumeno.exe ]; then
-  cp build/x86_64/bin/Lumeno.exe $run_dir/
-  program=(wine "$root/$run_dir/Lumeno.exe")
-else
-  # Until the program exists, run the newest thing that records: the encoder benchmark.
-  echo "run: Lumeno.exe is not built yet; running the recording benchmark instead" >&2
-  cp build/x86_64/bin/bench_*.exe $run_dir/ 2>/dev/null || true
-  program=(wine "$root/$run_dir/bench_EncodeBenchmark.exe")
-fi
+cp build/x86_64/bin/Lumeno.exe $run_dir/
+program=(wine "$root/$run_dir/Lumeno.exe")
 # Wine deletes for good instead of recycling when the freedesktop trash does not exist yet.
 trash="${XDG_DATA_HOME:-$HOME/.local/share}/Trash"
 mkdir -p "$trash/files" "$trash/info"

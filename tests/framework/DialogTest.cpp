@@ -204,3 +204,61 @@ TEST(Dialog, ModelessDialogFromAnInMemoryTemplate)
     EXPECT_TRUE(dlg.DestroyWindow());
     EXPECT_EQ(dlg.m_hWnd, nullptr);
 }
+
+namespace {
+// A dialog that places itself during initialisation.
+class CPlacedDialog : public CDialog {
+public:
+    explicit CPlacedDialog(const DLGTEMPLATE* pTemplate) : CDialog(pTemplate, nullptr) {}
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        ::SetWindowPos(m_hWnd, nullptr, 7, 9, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return CDialog::OnInitDialog();
+    }
+};
+
+POINT CentreOf(const RECT& rc) { return {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2}; }
+}  // namespace
+
+TEST(Dialog, AppearsCentredUnlessItPlacedItself)
+{
+    DialogTemplate t = SmallTemplate(WS_POPUP | WS_BORDER);
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    {
+        CProbeDialog dlg(t.Get());
+        ASSERT_TRUE(dlg.Create());
+        RECT rc{}, area = work;
+        ::GetWindowRect(dlg.m_hWnd, &rc);
+        // Without a parent the active window, if any, is the owner.
+        if (const HWND owner = ::GetWindow(dlg.m_hWnd, GW_OWNER); owner && ::IsWindowVisible(owner))
+            ::GetWindowRect(owner, &area);
+        EXPECT_NEAR(CentreOf(rc).x, CentreOf(area).x, 1);
+        EXPECT_NEAR(CentreOf(rc).y, CentreOf(area).y, 1);
+        EXPECT_TRUE(dlg.DestroyWindow());
+    }
+    {
+        CPlacedDialog dlg(t.Get());
+        ASSERT_TRUE(dlg.Create());
+        RECT rc{};
+        ::GetWindowRect(dlg.m_hWnd, &rc);
+        EXPECT_EQ(rc.left, 7);
+        EXPECT_EQ(rc.top, 9);
+        EXPECT_TRUE(dlg.DestroyWindow());
+    }
+    {
+        // Over a visible owner, the dialog is centred on the owner.
+        CWnd owner;
+        ASSERT_TRUE(owner.SubclassWindow(CreateOwner()));
+        CProbeDialog dlg(t.Get(), &owner);
+        ASSERT_TRUE(dlg.Create(&owner));
+        RECT rc{}, ownerRc{};
+        ::GetWindowRect(dlg.m_hWnd, &rc);
+        ::GetWindowRect(owner.m_hWnd, &ownerRc);
+        EXPECT_NEAR(CentreOf(rc).x, CentreOf(ownerRc).x, 1);
+        EXPECT_NEAR(CentreOf(rc).y, CentreOf(ownerRc).y, 1);
+        EXPECT_TRUE(dlg.DestroyWindow());
+    }
+}
