@@ -2,6 +2,7 @@
 
 #include "app/resource.h"
 #include "engine/OverlayClock.h"
+#include "framework/PointFont.h"
 #include "timestore/NetTime.h"
 #include "ui/ResourceImage.h"
 
@@ -53,12 +54,7 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
     const RECT all{0, 0, m_nWidth, m_nHeight};
     FillRect(m_dcBox.Get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 
-    // 11-point SimSun for the screen's vertical resolution.
-    LOGFONTW lf{};
-    lf.lfHeight = -MulDiv(GetDeviceCaps(screen, LOGPIXELSY), 110, 720);
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(lf.lfFaceName, L"宋体", LF_FACESIZE);
-    m_fontOverlay.Reset(CreateFontIndirectW(&lf));
+    m_fontOverlay = lumeno::CreatePointFont(110, L"宋体");  // 11-point SimSun
     SetBkMode(m_dcCompose.Get(), TRANSPARENT);
     m_selFont = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_fontOverlay.Get());
 

@@ -1,20 +1,10 @@
 #include "timestore/AVIStorageInfoDispWnd.h"
 
+#include "framework/PointFont.h"
+
 #include <cstdio>
 
 namespace {
-
-// A font of a size in tenths of a point for the screen, every other attribute left at its default.
-HFONT CreatePointFont(int nPointSize, const wchar_t* faceName)
-{
-    LOGFONTW lf{};
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(lf.lfFaceName, faceName, LF_FACESIZE);
-    const lumeno::WindowDc screen(nullptr);
-    const int pixelsPerInch = screen ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
-    lf.lfHeight = -::MulDiv(pixelsPerInch, nPointSize, 720);
-    return ::CreateFontIndirectW(&lf);
-}
 
 void DrawText(HDC hdc, int x, COLORREF colour, const std::wstring& text)
 {
@@ -61,7 +51,7 @@ void CAVIStorageInfoDispWnd::OnPaint()
     }
     ::SetBkMode(hdc, TRANSPARENT);
     if (!m_fontPanel)
-        m_fontPanel.Reset(CreatePointFont(120, L"黑体"));
+        m_fontPanel = lumeno::CreatePointFont(120, L"黑体");
     const lumeno::SelectGuard font(hdc, m_fontPanel.Get());
 
     DrawText(hdc, 10, kLabelColour, L"文件个数");

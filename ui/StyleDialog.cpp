@@ -1,5 +1,7 @@
 #include "ui/StyleDialog.h"
 
+#include "framework/PointFont.h"
+
 #include <string>
 
 #include "app/resource.h"
@@ -13,17 +15,6 @@ constexpr int kIconSize = 28;
 constexpr int kCaptionButtonsWidth = 42;  // the right end of the caption that does not drag
 constexpr DWORD kStyleCaptionAndFrame = WS_CAPTION | DS_MODALFRAME | DS_3DLOOK;  // 0x00C00084
 
-// A font of a size in tenths of a point, for the screen.
-HFONT CreatePointFont(int nPointSize, const wchar_t* faceName)
-{
-    LOGFONTW lf{};
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(lf.lfFaceName, faceName, LF_FACESIZE);
-    const lumeno::WindowDc screen(nullptr);
-    const int pixelsPerInch = screen ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
-    lf.lfHeight = -::MulDiv(pixelsPerInch, nPointSize, 720);
-    return ::CreateFontIndirectW(&lf);
-}
 
 }  // namespace
 
@@ -39,7 +30,7 @@ CStyleDialog::CStyleDialog(const DLGTEMPLATE* pTemplate) : CDialog(pTemplate, nu
 
 void CStyleDialog::InitResources()
 {
-    m_fontTitle.Reset(CreatePointFont(120, L"黑体"));
+    m_fontTitle = lumeno::CreatePointFont(120, L"黑体");
     m_brushBody.Reset(::CreateSolidBrush(kBodyColour));
 }
 

@@ -2,6 +2,7 @@
 #include "engine/AviFileReader.h"
 #include "engine/OverlayClock.h"
 #include "engine/RecordThread.h"
+#include "framework/PointFont.h"
 #include "support/RecordingFiles.h"
 #include "support/SntpStandIn.h"
 #include "support/TestDesktop.h"
@@ -320,11 +321,7 @@ std::vector<std::uint32_t> ReferenceCell(const std::wstring& text, int backgroun
     lumeno::UniqueBitmap bmp(CreateDIBSection(screen.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     lumeno::UniqueMemoryDc dc(CreateCompatibleDC(screen.Get()));
     lumeno::SelectGuard selBmp(dc.Get(), bmp.Get());
-    LOGFONTW lf{};
-    lf.lfHeight = -MulDiv(GetDeviceCaps(screen.Get(), LOGPIXELSY), 110, 720);
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(lf.lfFaceName, L"宋体", LF_FACESIZE);
-    lumeno::UniqueFont font(CreateFontIndirectW(&lf));
+    const lumeno::UniqueFont font = lumeno::CreatePointFont(110, L"宋体");
     lumeno::SelectGuard selFont(dc.Get(), font.Get());
     lumeno::UniqueBrush brush(CreateSolidBrush(RGB(background, background, background)));
     RECT rc{0, 0, CRecordThread::kCellWidth, CRecordThread::kCellHeight};
@@ -493,4 +490,63 @@ TEST_F(RecordThreadTest, ClocksShowTheServersTimeAndRollOverAtMidnight)
         Sleep(200);
     }
     EXPECT_TRUE(sawNewYear) << Narrow(recorder->m_lastTexts[3]);
+}
+
+// A storage folder on a tiny file system that fills up while recording: nothing finished is lost,
+// the thread never stops, and recording resumes on its own once there is space again.
+TEST_F(RecordThreadTest, AFullDiskLosesNothingFinishedAndRecordingResumes)
+{
+    const std::wstring folder = m_folder.File(L"small");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::string mountPoint = UnixPath(folder);
+    int rc = 0;
+    const std::string mountLog = RunHost("mount -t tmpfs -o size=3m tmpfs '" + mountPoint + "'", &rc);
+    if (rc != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << mountLog;
+    struct Unmount {
+        std::string point;
+        ~Unmount() { (void)RunHost("umount -l '" + point + "'"); }
+    } unmount{mountPoint};
+
+    TestDesktop desktop(kPlain, WM_STORAGE_CHANGED);
+    auto recorder = MakeRecorder();
+    ASSERT_TRUE(recorder->Start(folder, 60, FALSE, desktop.NotifyWindow()));
+    recorder->SetRecording(TRUE);
+    Sleep(1500);
+    recorder->SetRecording(FALSE);
+    ASSERT_TRUE(WaitUntil([&] { return Recordings(folder).size() == 1; }, 10000));
+    const std::wstring first = Recordings(folder)[0];
+    const auto firstBytes = ReadBytes(folder + L"\\" + first);
+
+    // Fill the file system to the last byte, then record into it.
+    (void)RunHost("dd if=/dev/zero of='" + mountPoint + "/filler' bs=64k 2>/dev/null; sync");
+    recorder->SetRecording(TRUE);
+    Sleep(2500);
+    ASSERT_EQ(WaitForSingleObject(recorder->m_hThread.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the thread is still running";
+
+    // Space again: recording goes on by itself.
+    ASSERT_EQ(RunHost("rm '" + mountPoint + "/filler' && echo ok"), "ok\n");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            WIN32_FILE_ATTRIBUTE_DATA data{};
+            return GetFileAttributesExW((folder + L"\\RECORDING.AVI").c_str(), GetFileExInfoStandard, &data) &&
+                   data.nFileSizeLow > 20000;
+        },
+        8000))
+        << "recording resumed into a new file";
+    Sleep(1500);
+    recorder->Stop();
+
+    // The recording finished before the disk filled up is untouched and still plays.
+    EXPECT_EQ(ReadBytes(folder + L"\\" + first), firstBytes);
+    const auto names = Recordings(folder);
+    ASSERT_GE(names.size(), 2u);
+    // The last recording, made after space came back, is complete and decodes without error.
+    const std::wstring last = folder + L"\\" + names.back();
+    EXPECT_GE(Positions(last), 12);
+    const std::string errors =
+        RunHost("ffmpeg -nostdin -v error -xerror -i '" + UnixPath(last) + "' -f null - 2>&1", &rc);
+    EXPECT_EQ(rc, 0) << errors;
+    EXPECT_GE(Positions(folder + L"\\" + first), 12);
 }

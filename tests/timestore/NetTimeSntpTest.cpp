@@ -297,11 +297,12 @@ TEST_F(NetTimeSntpTest, TenBadDatagramsEndAnAttemptEarlyButNineDoNot)
         (void)StopClient();
         const std::vector<ULONGLONG> ticks = server->RequestTicks();
         m_port = NextPort();
-        return ticks.size() >= 2 ? ticks[1] - ticks[0] : ULONGLONG{0};
+        // No second request at all reads as "never ended early".
+        return ticks.size() >= 2 ? ticks[1] - ticks[0] : ~ULONGLONG{0};
     };
 
+    // Ten queued bad datagrams can end the attempt within the same millisecond: a gap of 0 is fine.
     const ULONGLONG afterTen = gapBetweenAttempts(10);
-    EXPECT_GT(afterTen, 0u);
     EXPECT_LT(afterTen, 2500u) << "ten bad datagrams must end the attempt before its deadline";
 
     const ULONGLONG afterNine = gapBetweenAttempts(9);
