@@ -146,6 +146,36 @@ def difference(a, b):
     return sum(abs(x - y) for x, y in zip(a, b)) / len(a)
 
 
+def tray_icon_pixels():
+    """Counts of green and grey pixels of the first icon in Wine's notification-area window, or None
+    when no such window is shown. The recording picture is a green play sign, the idle one a grey pause
+    sign (without a desktop panel, Wine shows the icons in a small window of its own)."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Wine System Tray$"],
+                           capture_output=True, text=True)
+    ids = found.stdout.split()
+    if not ids:
+        return None
+    shot = subprocess.run(["import", "-window", ids[0], "-crop", "20x20+0+0", "-depth", "8", "rgb:-"],
+                          capture_output=True)
+    data = shot.stdout
+    green = grey = 0
+    for i in range(0, len(data) - 2, 3):
+        r, g, b = data[i], data[i + 1], data[i + 2]
+        if g > 120 and r < 100 and b < 120:
+            green += 1
+        elif abs(r - g) < 12 and abs(g - b) < 12 and 60 < r < 180:
+            grey += 1
+    return green, grey
+
+
+def tray_shows(picture):
+    pixels = tray_icon_pixels()
+    if pixels is None:
+        return False
+    green, grey = pixels
+    return green > 20 if picture == "recording" else (green == 0 and grey > 20)
+
+
 def wait_settings_dialog():
     return check(drv("wait", SETTINGS, 30000)[0] == 0, "the settings dialog appears")
 
@@ -213,13 +243,18 @@ def main_window():
     log("== main window: Start, Stop, the panel")
     check(poll(lambda: out("text", MAIN, IDC_STORAGE_INFO).startswith("文件个数 0个")), "panel shows 0 recordings")
     check(out("enabled", MAIN, IDC_START) == "1" and out("enabled", MAIN, IDC_STOP) == "0", "idle: Start only")
+    check(poll(lambda: tray_shows("idle"), 10), "the tray shows the idle picture (%s)" % (tray_icon_pixels(),))
     drv("click", MAIN, IDC_START)
     check(poll(recording_started, 10), "Start: Start disabled, Stop enabled")
+    check(poll(lambda: tray_shows("recording"), 10),
+          "the tray switched to the recording picture (%s)" % (tray_icon_pixels(),))
     check(poll(lambda: os.path.exists(os.path.join(VIDEOS, "RECORDING.AVI")), 15), "RECORDING.AVI being written")
     time.sleep(4)
     drv("click", MAIN, IDC_STOP)
     check(poll(lambda: out("enabled", MAIN, IDC_START) == "1" and out("enabled", MAIN, IDC_STOP) == "0", 10),
           "Stop: Start enabled, Stop disabled")
+    check(poll(lambda: tray_shows("idle"), 10), "the tray switched back to the idle picture (%s)" %
+          (tray_icon_pixels(),))
     check(poll(lambda: len(finished_files()) == 1, 30), "one finished recording named after its start time")
     files = finished_files()
     if files:
@@ -267,6 +302,8 @@ def main_window():
     time.sleep(1.5)
     subprocess.run(["xdotool", "key", "Down", "Return"], capture_output=True)
     check(program_ended(60), "the exit item ends the process")
+    check(poll(lambda: tray_icon_pixels() is None or tray_icon_pixels() == (0, 0), 10),
+          "the tray icon is gone (%s)" % (tray_icon_pixels(),))
     check(not os.path.exists(os.path.join(VIDEOS, "RECORDING.AVI")), "no unfinished RECORDING.AVI left")
     new = [f for f in finished_files() if f not in before]
     check(len(new) >= 1, "the recording in progress was completed and named (%s)" % new)
