@@ -83,17 +83,8 @@ void CDropShadow::Attach(HWND hParent)
     m_nStatus = SHADOW_ENABLED;
     if (CompositionEnabled())
         m_nStatus |= SHADOW_DWM_DISABLED;
-    if (IsActive()) {
-        const DWORD style = WindowStyle(hParent);
-        if ((style & WS_VISIBLE) && !(style & kSizeStateMask))
-            m_nStatus |= SHADOW_VISIBLE;
-    }
-    if (m_nStatus & SHADOW_VISIBLE) {
-        ::ShowWindow(m_hShadowWnd, SW_SHOWNA);
-        Redraw(hParent);
-    } else {
-        ::ShowWindow(m_hShadowWnd, SW_HIDE);
-    }
+    // Shown only when the parent already is (a dialog usually is not yet: its first WM_SHOWWINDOW shows it).
+    RefreshVisibility(hParent, FALSE);
     m_pfnOrigParentProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(hParent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CDropShadow::ParentSubclassProc)));
 }
