@@ -1,5 +1,5 @@
 #include "app/AboutDlg.h"
 
-#include "app/resource.h"
+#include "res/resource.h"
 
 CAboutDlg::CAboutDlg() : CStyleDialog(IDD_ABOUTBOX) {}

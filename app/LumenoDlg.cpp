@@ -3,7 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/LumenoApp.h"
 #include "app/SetDialog.h"
-#include "app/resource.h"
+#include "res/resource.h"
 #include "engine/RecordThread.h"
 #include "framework/DataExchange.h"
 #include "timestore/NetTime.h"

@@ -1,7 +1,7 @@
 #include "app/SetDialog.h"
 
 #include "app/LumenoApp.h"
-#include "app/resource.h"
+#include "res/resource.h"
 #include "framework/DataExchange.h"
 
 #include <shlobj.h>

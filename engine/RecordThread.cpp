@@ -1,6 +1,6 @@
 #include "engine/RecordThread.h"
 
-#include "app/resource.h"
+#include "res/resource.h"
 #include "engine/OverlayClock.h"
 #include "framework/PointFont.h"
 #include "timestore/NetTime.h"

@@ -10,7 +10,7 @@
 // bitmaps, font, banner, frame buffer, encoder, AVI file, pacer, statistics) belongs to the
 // recording thread once Start has created it; tests read them only while the thread is not running.
 
-#include "app/OverlaySettings.h"
+#include "engine/OverlaySettings.h"
 #include "engine/FramePacer.h"
 #include "engine/ThreadClass.h"
 #include "engine/VideoFileWriter.h"

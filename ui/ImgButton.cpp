@@ -3,7 +3,7 @@
 #include <gdiplus.h>
 #include <objidl.h>
 
-#include "app/resource.h"
+#include "res/resource.h"
 #include "framework/GdiPlusStarter.h"
 #include "ui/ResourceImage.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/resource.h"
+#include "res/resource.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The resource script as the program sees it: each dialog template created for real, the icons,
 // the string, the version and the manifest.
 
-#include "app/resource.h"
+#include "res/resource.h"
 #include "framework/Handles.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 #include "app/SetDialog.h"
 
 #include "app/LumenoApp.h"
-#include "app/resource.h"
+#include "res/resource.h"
 #include "support/ModalScript.h"
 #include "support/TestSupport.h"
 #include "support/WindowTestSupport.h"

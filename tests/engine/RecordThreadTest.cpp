@@ -1,4 +1,4 @@
-#include "app/resource.h"
+#include "res/resource.h"
 #include "engine/AviFileReader.h"
 #include "engine/OverlayClock.h"
 #include "engine/RecordThread.h"
@@ -37,17 +37,6 @@ std::uint32_t NtpSeconds(int y, int mo, int d, int h, int mi, int s)
     SystemTimeToFileTime(&epoch, &b);
     const auto ticks = [](FILETIME f) { return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
     return static_cast<std::uint32_t>((ticks(a) - ticks(b)) / 10000000ULL);
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() >= end)
-            return false;
-        Sleep(20);
-    }
-    return true;
 }
 
 std::vector<std::wstring> Recordings(const std::wstring& folder)

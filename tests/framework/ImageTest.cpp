@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/resource.h"
+#include "res/resource.h"
 #include "framework/DcCache.h"
 #include "framework/Image.h"
 #include "support/Canvas.h"

@@ -188,4 +188,34 @@ std::string RunHost(const std::string& shellCommand, int* exitCode, DWORD timeou
     return std::string(out.begin(), out.end());
 }
 
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= end)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::string DecodeErrors(const std::wstring& file)
+{
+    int rc = 0;
+    std::string out = RunHost("ffmpeg -nostdin -v error -xerror -i '" + UnixPath(file) + "' -f null - 2>&1", &rc);
+    if (rc != 0 && out.empty())
+        out = "ffmpeg exit status " + std::to_string(rc);
+    return out;
+}
+
+std::vector<std::uint8_t> DecodeFrameRgb(const std::wstring& file, int index)
+{
+    TempFolder out(L"frame");
+    int rc = 0;
+    (void)RunHost("ffmpeg -nostdin -v error -i '" + UnixPath(file) + "' -vf 'select=eq(n\\," + std::to_string(index) +
+                      ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + UnixPath(out.File(L"f.rgb")) + "'",
+                  &rc);
+    return rc == 0 ? ReadBytes(out.File(L"f.rgb")) : std::vector<std::uint8_t>{};
+}
+
 }  // namespace testsupport

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,14 @@ void RemoveTree(const std::wstring& path);
 // its status (-1 when it did not finish within timeoutMs).
 [[nodiscard]] std::string RunHost(const std::string& shellCommand, int* exitCode = nullptr,
                                   DWORD timeoutMs = 300000);
+
+// Polls the condition every 20 ms until it holds or the time runs out; returns whether it held.
+[[nodiscard]] bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// ffmpeg's complaints when decoding the whole file (empty when it decodes without error).
+[[nodiscard]] std::string DecodeErrors(const std::wstring& file);
+// Frame `index` of a video file decoded to RGB24 rows, top row first (empty when it fails).
+[[nodiscard]] std::vector<std::uint8_t> DecodeFrameRgb(const std::wstring& file, int index);
 
 [[nodiscard]] std::string Narrow(const std::wstring& text);
 [[nodiscard]] std::wstring Widen(const std::string& text);

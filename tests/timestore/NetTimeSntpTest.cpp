@@ -11,12 +11,14 @@
 
 #include "framework/WinsockSession.h"
 #include "support/SntpStandIn.h"
+#include "support/TestSupport.h"
 #include "timestore/NetTime.h"
 
 using testsupport::SntpDatagram;
 using testsupport::SntpReply;
 using testsupport::SntpRequest;
 using testsupport::SntpStandIn;
+using testsupport::WaitUntil;
 
 namespace {
 
@@ -53,17 +55,6 @@ LONGLONG MachineUtcMs()
     SYSTEMTIME st{};
     ::GetSystemTime(&st);
     return MsSince1900(st);
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    const ULONGLONG end = ::GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (::GetTickCount64() >= end)
-            return false;
-        ::Sleep(10);
-    }
-    return true;
 }
 
 std::vector<SntpDatagram> Answer(std::vector<std::uint8_t> bytes,

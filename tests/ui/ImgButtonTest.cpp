@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "res/resource.h"
 #include "support/WindowTestSupport.h"
 #include "ui/ImgButton.h"
 #include "ui/ResourceImage.h"

@@ -1,7 +1,7 @@
 #include "ui/ResourceImage.h"
 #include "ui/StreamEx.h"
 
-#include "app/resource.h"
+#include "res/resource.h"
 #include "support/Canvas.h"
 
 using testsupport::Canvas;

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/resource.h"
+#include "res/resource.h"
 #include "framework/DataExchange.h"
 #include "support/DialogTemplate.h"
 #include "support/TestSupport.h"
