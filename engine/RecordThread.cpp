@@ -78,12 +78,16 @@ BOOL CRecordThread::Start(const std::wstring& storageFolder, int retentionMinute
     m_storage.m_strFolder = storageFolder;
     m_storage.m_nRetainMinutes = retentionMinutes;
     m_storage.m_bCleanOtherFiles = bClearOtherFiles;
-    (void)m_storage.ScanFolder();
-    PostMessageW(hNotifyWnd, WM_STORAGE_CHANGED, 0, 0);
 
     wchar_t path[MAX_PATH] = {};
     // A folder too long for a path leaves the name empty: every open then fails and is retried.
     m_strTempPath = PathCombineW(path, storageFolder.c_str(), kTempFileName) ? path : L"";
+    // What a crash left behind is recovered before the scan could take it for an other file and
+    // before a new recording could overwrite it.
+    if (!m_strTempPath.empty())
+        (void)m_storage.RecoverOrphan(m_strTempPath);
+    (void)m_storage.ScanFolder();
+    PostMessageW(hNotifyWnd, WM_STORAGE_CHANGED, 0, 0);
 
     m_hWakeEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     m_hNotifyWnd = hNotifyWnd;

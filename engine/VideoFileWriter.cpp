@@ -9,14 +9,11 @@ void CVideoFileWriter::CreateEncoder(int width, int height)
     m_encoder.CreateInstance();
 }
 
-HRESULT CVideoFileWriter::OpenVideoFile()
+HRESULT CVideoFileWriter::CreateRecordingFile(const std::wstring& path, int width, int height, AviFileRef& file,
+                                              AviStreamRef& stream)
 {
-    ReleaseVideoFile();
-    m_nFrameCount = 0;
-
-    AviFileRef file;
-    HRESULT hr = AVIFileOpenW(file.Put(), m_strTempPath.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE | OF_WRITE,
-                              nullptr);
+    AviFileRef newFile;
+    HRESULT hr = AVIFileOpenW(newFile.Put(), path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE | OF_WRITE, nullptr);
     if (FAILED(hr))
         return hr;
 
@@ -26,29 +23,40 @@ HRESULT CVideoFileWriter::OpenVideoFile()
     info.dwScale = 1;
     info.dwRate = kFramesPerSecond;
     info.dwQuality = static_cast<DWORD>(-1);
-    SetRect(&info.rcFrame, 0, 0, m_encoder.m_nWidth, m_encoder.m_nHeight);
+    SetRect(&info.rcFrame, 0, 0, width, height);
     lstrcpynW(info.szName, kStreamName, static_cast<int>(std::size(info.szName)));
 
-    AviStreamRef stream;
-    hr = AVIFileCreateStreamW(file.Get(), stream.Put(), &info);
+    AviStreamRef newStream;
+    hr = AVIFileCreateStreamW(newFile.Get(), newStream.Put(), &info);
     if (FAILED(hr))
         return hr;
 
     BITMAPINFOHEADER format{};
     format.biSize = sizeof(BITMAPINFOHEADER);
-    format.biWidth = m_encoder.m_nWidth;
-    format.biHeight = m_encoder.m_nHeight;
+    format.biWidth = width;
+    format.biHeight = height;
     format.biPlanes = 1;
     format.biBitCount = 24;
     format.biCompression = mmioFOURCC('X', 'V', 'I', 'D');
-    format.biSizeImage = static_cast<DWORD>(m_encoder.m_nWidth) * m_encoder.m_nHeight * 3;
+    format.biSizeImage = static_cast<DWORD>(width) * height * 3;
     static_assert(sizeof(BITMAPINFOHEADER) == 40);
-    hr = AVIStreamSetFormat(stream.Get(), 0, &format, sizeof(format));
+    hr = AVIStreamSetFormat(newStream.Get(), 0, &format, sizeof(format));
     if (FAILED(hr))
         return hr;  // the stream is released before the file, as the guards unwind
 
-    m_pAviFile = std::move(file);
-    m_pAviStream = std::move(stream);
+    file = std::move(newFile);
+    stream = std::move(newStream);
+    return S_OK;
+}
+
+HRESULT CVideoFileWriter::OpenVideoFile()
+{
+    ReleaseVideoFile();
+    m_nFrameCount = 0;
+    const HRESULT hr =
+        CreateRecordingFile(m_strTempPath, m_encoder.m_nWidth, m_encoder.m_nHeight, m_pAviFile, m_pAviStream);
+    if (FAILED(hr))
+        return hr;
     m_bFileOpen = 1;
     // Every file starts with a key frame, so it can be played on its own.
     m_encoder.RequestKeyFrame();

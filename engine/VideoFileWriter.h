@@ -23,6 +23,11 @@ public:
     CVideoFileWriter(const CVideoFileWriter&) = delete;
     CVideoFileWriter& operator=(const CVideoFileWriter&) = delete;
 
+    // Creates or truncates an AVI file at `path` with the program's stream description and format
+    // for frames of width × height; on failure nothing stays open.
+    static HRESULT CreateRecordingFile(const std::wstring& path, int width, int height, AviFileRef& file,
+                                       AviStreamRef& stream);
+
     // Sets the frame size and creates the encoder (library initialised only for a real size).
     void CreateEncoder(int width, int height);
 

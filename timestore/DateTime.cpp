@@ -61,9 +61,13 @@ CDateTime CDateTime::AddSeconds(int seconds) const
 
 CDateTime GetCurrentDate()
 {
-    const __time64_t now = _time64(nullptr);
+    return LocalDateFromTime(_time64(nullptr));
+}
+
+CDateTime LocalDateFromTime(__time64_t seconds)
+{
     std::tm local{};
-    if (_localtime64_s(&local, &now) != 0)
+    if (_localtime64_s(&local, &seconds) != 0)
         return CDateTime(0.0, CDateTime::kInvalid);
     SYSTEMTIME st{};
     st.wYear = static_cast<WORD>(local.tm_year + 1900);

@@ -8,6 +8,8 @@
 // after windows.h, which it needs
 #include <oleauto.h>
 
+#include <ctime>
+
 class CDateTime {
 public:
     static constexpr LONG kValid = 0;
@@ -28,6 +30,10 @@ public:
     DATE m_dt = 0.0;
     LONG m_status = kValid;
 };
+
+// A moment given in seconds since 1970-01-01 UTC, as local time in whole seconds (the same
+// breakdown as GetCurrentDate). Invalid when it cannot be broken down or converted.
+[[nodiscard]] CDateTime LocalDateFromTime(__time64_t seconds);
 
 // The current local time, whole seconds. Invalid when the clock cannot be broken down or the
 // result does not convert back to the same fields.

@@ -38,6 +38,20 @@ BOOL RegisterExistingFile(CVideoStore& store, const std::wstring& path)
     return TRUE;
 }
 
+BOOL FlushToDisk(const std::wstring& path)
+{
+    const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.Get());
+}
+
+std::wstring ProgramDataFolder(const std::wstring& storageFolder)
+{
+    std::wstring folder = storageFolder + L"\\LumenoData";
+    (void)CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
 int RecycleFile(const std::wstring& path)
 {
     // The shell takes a list of names ended by an empty one: two terminating zeros.

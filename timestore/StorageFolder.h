@@ -18,6 +18,14 @@ class CVideoStore;
 // openable with read sharing. TRUE when it was added.
 BOOL RegisterExistingFile(CVideoStore& store, const std::wstring& path);
 
+// Writes a closed file's data and metadata through to the disk, so that a power cut after this
+// cannot leave it without its contents. FALSE when the file cannot be opened or flushed.
+BOOL FlushToDisk(const std::wstring& path);
+
+// The program's own sub-folder of the storage folder (created when missing): what it keeps there
+// is never mistaken for an other file by the start-up scan, which does not look into sub-folders.
+[[nodiscard]] std::wstring ProgramDataFolder(const std::wstring& storageFolder);
+
 // Moves one file to the Recycle Bin without any dialog; the shell operation's result. Paths longer
 // than the shell's 260-character buffer are refused (ERROR_FILENAME_EXCED_RANGE) and left in place.
 int RecycleFile(const std::wstring& path);

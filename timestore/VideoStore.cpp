@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "engine/RecordingRepair.h"
 #include "timestore/RecordingName.h"
 #include "timestore/StorageFolder.h"
 
@@ -23,30 +24,38 @@ bool NameTaken(DWORD error)
 
 }  // namespace
 
-BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start, int frames)
+std::wstring CVideoStore::MoveToRecordingName(const std::wstring& path, CDateTime start)
 {
-    (void)frames;  // the duration comes from the file's own stream rate, as the start-up scan reads it
     if (!start.IsValid())
         start = GetCurrentDate();  // an unnameable start would turn the recording into an other file
-    if (!start.IsValid())
-        return FALSE;
+    // Whatever happens after the rename, the named file must already hold every frame on disk.
+    if (!start.IsValid() || !FlushToDisk(path))
+        return {};
 
     wchar_t finalPath[MAX_PATH] = {};
-    bool moved = false;
-    for (int shift = 0; shift <= kMaxNameShifts && !moved; ++shift) {
+    for (int shift = 0; shift <= kMaxNameShifts; ++shift) {
         if (shift > 0)
             start = start.AddSeconds(1);
         if (!start.IsValid() || !PathCombineW(finalPath, m_strFolder.c_str(), MakeVideoFileName(start).c_str()))
-            return FALSE;
-        moved = MoveFileW(tempPath.c_str(), finalPath) != FALSE;
-        if (!moved && !NameTaken(GetLastError()))
-            return FALSE;  // the temporary file is missing or cannot be moved: nothing to catalogue
+            return {};
+        if (MoveFileExW(path.c_str(), finalPath, MOVEFILE_WRITE_THROUGH))
+            return finalPath;
+        if (!NameTaken(GetLastError()))
+            return {};  // the file is missing or cannot be moved: nothing to catalogue
     }
-    if (!moved)
+    return {};
+}
+
+BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start, int frames)
+{
+    (void)frames;  // the duration comes from the file's own stream rate, as the start-up scan reads it
+    const std::wstring finalPath = MoveToRecordingName(tempPath, start);
+    if (finalPath.empty())
         return FALSE;
 
     CVideoInfo record;
-    record.m_dtStart = start;
+    if (!ParseRecordingName(record, PathFindFileNameW(finalPath.c_str())))
+        return FALSE;
     record.m_nDuration = static_cast<int>(std::min<unsigned>(ReadAviDuration(finalPath), INT_MAX));
     record.m_hFile = CVideoInfo::OpenForCatalogue(finalPath);
     if (!record.m_hFile)
@@ -54,6 +63,33 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
     std::move(record).AddToStore(*this);
     EnforceRetention();
     return TRUE;
+}
+
+BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath)
+{
+    FILETIME lastWrite{};
+    std::wstring repaired;
+    CRecordingRepair::Result result;
+    {
+        // Opened without sharing: a file another running recorder still writes is not an orphan.
+        const lumeno::UniqueFile orphan(CreateFileW(tempPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!orphan || !GetFileTime(orphan.Get(), nullptr, nullptr, &lastWrite))
+            return FALSE;
+        const std::wstring work = ProgramDataFolder(m_strFolder) + L"\\RECOVERING.AVI";
+        if (SUCCEEDED(CRecordingRepair::Repair(orphan.Get(), work, result)))
+            repaired = MoveToRecordingName(work, CRecordingRepair::EstimateStart(lastWrite, result.nPositions));
+        else if (result.nWidth == 0)
+            return FALSE;  // no complete picture: nothing to lose, the file stays as it is
+    }
+    if (!repaired.empty())
+        return DeleteFileW(tempPath.c_str());
+    // Pictures this program could not copy out: keep them where nothing recycles or overwrites them.
+    const CDateTime stamp = CRecordingRepair::EstimateStart(lastWrite, 0);
+    const std::wstring keep = ProgramDataFolder(m_strFolder) + L"\\UNREPAIRED-" +
+                              (stamp.IsValid() ? MakeVideoFileName(stamp) : std::wstring(L"RECORDING.AVI"));
+    (void)MoveFileExW(tempPath.c_str(), keep.c_str(), MOVEFILE_WRITE_THROUGH);
+    return FALSE;
 }
 
 int CVideoStore::ScanFolder()

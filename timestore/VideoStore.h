@@ -34,6 +34,19 @@ public:
     // The duration is read from the file, so the calling thread must have called AVIFileInit.
     BOOL CommitRecording(const std::wstring& tempPath, CDateTime start, int frames);
 
+    // Gives a complete recording file (anywhere on the storage folder's volume) the recording name
+    // of `start` in the storage folder, or of the next free second after it; its data is flushed to
+    // the disk first. The final path, or empty when the file could not be flushed or moved.
+    std::wstring MoveToRecordingName(const std::wstring& path, CDateTime start);
+
+    // A "RECORDING.AVI" left behind by a crash, a kill or a power cut: its complete frames are
+    // copied into an indexed file that gets its true start time's name (the start-up scan then
+    // catalogues it like any recording) and the orphan goes. Must run before the scan and before
+    // recording starts. A file without a complete picture is left as it is; one that holds pictures
+    // but cannot be repaired here is moved into the program's sub-folder, never overwritten.
+    // TRUE when a recording was recovered. The calling thread must have called AVIFileInit.
+    BOOL RecoverOrphan(const std::wstring& tempPath);
+
     // The start-up scan: catalogues the recordings in m_strFolder, recycles other files when
     // m_bCleanOtherFiles is set, then one retention pass. Never looks into sub-folders.
     int ScanFolder();
