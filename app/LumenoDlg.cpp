@@ -3,6 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/LumenoApp.h"
 #include "app/SetDialog.h"
+#include "app/SingleInstance.h"
 #include "res/resource.h"
 #include "engine/RecordThread.h"
 #include "framework/DataExchange.h"
@@ -27,6 +28,8 @@ CLumenoDlg::CLumenoDlg(CLumenoApp& app, CNetTime& netTime, CRecordThread& record
     m_hIconRecording = LoadSharedIcon(IDI_TRAY_RECORDING, ::GetSystemMetrics(SM_CXSMICON),
                                       ::GetSystemMetrics(SM_CYSMICON));
     m_hIconIdle = LoadSharedIcon(IDI_TRAY_IDLE, ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON));
+    m_hIconWarning =
+        LoadSharedIcon(IDI_TRAY_WARNING, ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON));
 
     // The buttons load their pictures when they are attached, so the ids come first.
     m_btnStart.m_bStateImages = TRUE;
@@ -79,6 +82,8 @@ BOOL CLumenoDlg::OnInitDialog()
     SendMessage(m_nTaskbarCreatedMsg);
 
     m_btnStop.EnableWindow(FALSE);
+    CSingleInstance::MarkMainWindow(m_hWnd);
+    ::SetTimer(m_hWnd, IDT_HEALTH, 1000, nullptr);
     if (m_app.m_bAutoRecord) {
         ToggleRecording();
         ::SetTimer(m_hWnd, IDT_HIDE_AT_START, 0, nullptr);
@@ -94,11 +99,60 @@ void CLumenoDlg::AddTrayIcon()
     m_nid.cbSize = sizeof(NOTIFYICONDATAW);
     m_nid.hWnd = m_hWnd;
     m_nid.uID = 1;
-    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     m_nid.uCallbackMessage = WM_TRAY_NOTIFY;
-    m_nid.hIcon = m_bRecording ? m_hIconRecording : m_hIconIdle;
-    ::GetWindowTextW(m_hWnd, m_nid.szTip, static_cast<int>(std::size(m_nid.szTip)));
+    FillTrayState(false);
     (void)::Shell_NotifyIconW(NIM_ADD, &m_nid);
+}
+
+void CLumenoDlg::FillTrayState(bool bBalloon)
+{
+    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    const std::wstring warning = m_health.Describe();
+    if (!warning.empty()) {
+        m_nid.hIcon = m_hIconWarning;
+        lstrcpynW(m_nid.szTip, warning.c_str(), static_cast<int>(std::size(m_nid.szTip)));
+    } else {
+        m_nid.hIcon = m_bRecording ? m_hIconRecording : m_hIconIdle;
+        ::GetWindowTextW(m_hWnd, m_nid.szTip, static_cast<int>(std::size(m_nid.szTip)));
+    }
+    if (bBalloon && !warning.empty()) {
+        m_nid.uFlags |= NIF_INFO;
+        m_nid.dwInfoFlags = NIIF_WARNING;
+        lstrcpynW(m_nid.szInfoTitle, kTitle, static_cast<int>(std::size(m_nid.szInfoTitle)));
+        lstrcpynW(m_nid.szInfo, warning.c_str(), static_cast<int>(std::size(m_nid.szInfo)));
+    }
+}
+
+void CLumenoDlg::CheckHealth()
+{
+    CRecordingHealth::Sample sample;
+    sample.ullNowMs = ::GetTickCount64();
+    sample.bRecording = m_bRecording != FALSE;
+    sample.ullLastWriteMs = m_recorder.m_ullLastWriteTick.load();
+    sample.ullBytesWritten = m_recorder.m_ullBytesWritten.load();
+    ULARGE_INTEGER free{};
+    sample.bFreeKnown = ::GetDiskFreeSpaceExW(m_recorder.m_storage.m_strFolder.c_str(), &free, nullptr, nullptr) != 0;
+    sample.ullFreeBytes = free.QuadPart;
+    sample.nRetentionMinutes = m_recorder.m_storage.m_nRetainMinutes;
+    sample.nCataloguedMinutes = static_cast<int>(m_recorder.m_storage.ReadFigures().ullSeconds / 60);
+
+    const std::wstring before = m_health.Describe();
+    (void)m_health.Update(sample);
+    const bool balloon = m_health.TakeNewIncident();
+    if (balloon || m_health.Describe() != before) {
+        FillTrayState(balloon);
+        (void)::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
+    }
+}
+
+void CLumenoDlg::OnActivateRequest()
+{
+    // Another start of the program asked for this window instead of running a second recorder.
+    if (!IsWindowVisible())
+        ShowWindow(SW_SHOW);
+    if (::IsIconic(m_hWnd))
+        ShowWindow(SW_RESTORE);
+    ::SetForegroundWindow(m_hWnd);
 }
 
 LRESULT CLumenoDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
@@ -109,6 +163,9 @@ LRESULT CLumenoDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     } else if (message == WM_TRAY_NOTIFY) {
         OnTrayNotify(static_cast<UINT>(lParam));
         return 1;
+    } else if (message == CSingleInstance::ActivateMessage()) {
+        OnActivateRequest();
+        return 0;
     } else if (message == WM_STORAGE_CHANGED) {
         RefreshStorageFigures();
         ::InvalidateRect(m_wndStorageInfo.m_hWnd, nullptr, TRUE);
@@ -161,7 +218,9 @@ void CLumenoDlg::ToggleRecording()
 {
     m_bRecording = !m_bRecording;
     m_recorder.SetRecording(m_bRecording);
-    m_nid.hIcon = m_bRecording ? m_hIconRecording : m_hIconIdle;
+    if (!m_bRecording)
+        CheckHealth();  // switched off: no warning stands any more
+    FillTrayState(false);
     (void)::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
     m_btnStart.EnableWindow(!m_bRecording);
     m_btnStop.EnableWindow(m_bRecording);
@@ -245,6 +304,8 @@ void CLumenoDlg::OnTimer(UINT_PTR nIDEvent)
         ::KillTimer(m_hWnd, IDT_HIDE_AT_START);
         if (IsWindowVisible())
             ShowWindow(SW_HIDE);
+    } else if (nIDEvent == IDT_HEALTH) {
+        CheckHealth();
     }
     CStyleDialog::OnTimer(nIDEvent);
 }
@@ -259,6 +320,8 @@ void CLumenoDlg::OnEndSession(BOOL bEnding)
 void CLumenoDlg::OnDestroy()
 {
     CStyleDialog::OnDestroy();
+    ::KillTimer(m_hWnd, IDT_HEALTH);
+    (void)::RemovePropW(m_hWnd, CSingleInstance::kMainWindowProperty);
     (void)::Shell_NotifyIconW(NIM_DELETE, &m_nid);
 }
 

@@ -7,9 +7,12 @@
 // (like Windows ending the log-on) first waits until the file being written is complete.
 //
 // Threads: every member is used on the UI thread only. The recording thread talks to this window
-// only by posting WM_STORAGE_CHANGED; the recording flag and quit command are written through
+// only by posting WM_STORAGE_CHANGED and through the health atomics this window reads once a second
+// (a warning picture, tip and balloon when recording is on but does not reach the disk, or the disk
+// is about to fill); the recording flag and quit command are written through
 // CRecordThread's atomics and followed by a signal of its wake event.
 
+#include "app/RecordingHealth.h"
 #include "framework/Image.h"
 #include "timestore/AVIStorageInfoDispWnd.h"
 #include "ui/ImgButton.h"
@@ -44,6 +47,10 @@ public:
     [[nodiscard]] const CAVIStorageInfoDispWnd& StoragePanel() const noexcept { return m_wndStorageInfo; }
     [[nodiscard]] HICON RecordingIcon() const noexcept { return m_hIconRecording; }
     [[nodiscard]] HICON IdleIcon() const noexcept { return m_hIconIdle; }
+    [[nodiscard]] HICON WarningIcon() const noexcept { return m_hIconWarning; }
+    [[nodiscard]] const CRecordingHealth& Health() const noexcept { return m_health; }
+    // Gathers the recording's health figures of this moment; the tray follows a change.
+    void CheckHealth();
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -63,6 +70,9 @@ protected:
 
 private:
     void AddTrayIcon();
+    // Puts the picture and tip of the current state into m_nid (a balloon too when asked).
+    void FillTrayState(bool bBalloon);
+    void OnActivateRequest();
     void OnTrayNotify(UINT mouseMessage);
     void OnTrayMenu();
     void OnBnClickedSettings();
@@ -74,6 +84,8 @@ private:
     HICON m_hIcon = nullptr;           // shared icons of the module: never destroyed
     HICON m_hIconRecording = nullptr;
     HICON m_hIconIdle = nullptr;
+    HICON m_hIconWarning = nullptr;
+    CRecordingHealth m_health;
     NOTIFYICONDATAW m_nid{};
     UINT m_nTaskbarCreatedMsg = 0xFFFFFFFFu;
     BOOL m_bExiting = FALSE;

@@ -9,6 +9,7 @@
 // empty until the first dialog). Destruction runs the other way round.
 
 #include "app/LumenoApp.h"
+#include "app/SingleInstance.h"
 #include "engine/RecordThread.h"
 #include "framework/DcCache.h"
 #include "framework/GdiPlusStarter.h"
@@ -45,6 +46,12 @@ struct ProcessObjects {
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
 {
+    // Before anything else exists: a second start only wakes the running one and ends.
+    CSingleInstance instance;
+    if (!instance.Claim()) {
+        (void)CSingleInstance::ActivateRunning();
+        return 0;
+    }
     (void)lumeno::CGdiPlusStarter::Shared();
     (void)lumeno::CDcCache::Shared();
     ProcessObjects objects;

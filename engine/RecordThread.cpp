@@ -7,6 +7,7 @@
 #include "ui/ResourceImage.h"
 
 #include <mmsystem.h>
+#include <algorithm>
 #include <shlwapi.h>
 
 namespace {
@@ -209,8 +210,14 @@ void CRecordThread::CaptureFrame()
     timer.Lap(kEncode);
     // An encoding error leaves an empty position rather than a corrupt chunk.
     const HRESULT written = size < 0 ? WriteDroppedFrame() : AppendEncodedFrame(size);
-    if (FAILED(written))
+    // Where open files can be unlinked (a folder removed under Wine, a network share gone), writes
+    // still succeed into a file that no longer has a name: that is a failure too.
+    if (FAILED(written) || GetFileAttributesW(m_strTempPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         m_bWriteFailed = true;
+    } else {
+        m_ullBytesWritten += static_cast<ULONGLONG>(std::max(size, 0));
+        m_ullLastWriteTick = GetTickCount64();
+    }
     timer.Lap(kWrite);
     ++m_stats.nPictures;
 }

@@ -5,7 +5,8 @@
 // finished file to the catalogue.
 //
 // Threads: the constructor, Start, SetRecording and Stop run on the user-interface thread. m_bRecord
-// and m_nCommand are written there (atomics) and followed by a signal of m_hWakeEvent. The catalogue
+// and m_nCommand are written there (atomics) and followed by a signal of m_hWakeEvent; the health
+// figures m_ullLastWriteTick and m_ullBytesWritten go the other way (atomics the main window reads). The catalogue
 // m_storage is shared with the user-interface thread under its own lock. Everything else (DCs,
 // bitmaps, font, banner, frame buffer, encoder, AVI file, pacer, statistics) belongs to the
 // recording thread once Start has created it; tests read them only while the thread is not running.
@@ -80,6 +81,10 @@ public:
     [[nodiscard]] const std::uint8_t* FrameBits() const { return m_pFrameBits.get(); }
     [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameInfo.bmiHeader; }
     [[nodiscard]] const lumeno::CImage& Banner() const { return m_imgBanner; }
+
+    // How recording is going, for the main window's warnings: written by the recording thread only.
+    std::atomic<ULONGLONG> m_ullLastWriteTick{0};  // GetTickCount64() when a frame last reached the file
+    std::atomic<ULONGLONG> m_ullBytesWritten{0};   // frame data written since the thread started
 
     lumeno::CImage m_imgBanner;
     lumeno::UniqueHandle m_hWakeEvent;

@@ -14,6 +14,7 @@
 #define IDR_MAINFRAME 128
 #define IDI_TRAY_IDLE 149
 #define IDI_TRAY_RECORDING 151
+#define IDI_TRAY_WARNING 152
 
 // Images: "IMG" (JPEG) and "PNG" resources
 #define IDB_BANNER 131
@@ -52,6 +53,7 @@
 #define IDM_ABOUTBOX 0x0010
 #define ID_TRAY_EXIT 1
 #define IDT_HIDE_AT_START 2
+#define IDT_HEALTH 3
 #ifndef ID_HELP
 #define ID_HELP 0xE146
 #endif

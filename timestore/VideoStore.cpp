@@ -141,8 +141,10 @@ CVideoStore::Figures CVideoStore::ReadFigures() const
     Figures figures;
     std::lock_guard lock(m_cs);
     figures.nCount = m_list.size();
-    for (const CVideoInfo& record : m_list)
+    for (const CVideoInfo& record : m_list) {
         figures.ullBytes += record.m_dwSize;
+        figures.ullSeconds += static_cast<ULONGLONG>(std::max(record.m_nDuration, 0));
+    }
     return figures;
 }
 

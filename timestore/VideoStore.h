@@ -23,6 +23,7 @@ public:
     struct Figures {
         std::size_t nCount = 0;
         ULONGLONG ullBytes = 0;
+        ULONGLONG ullSeconds = 0;  // summed durations
     };
 
     CVideoStore() = default;

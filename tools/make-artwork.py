@@ -266,7 +266,12 @@ def tray_icon(glyph):
     n = 16 * s
     image = Image.new("RGBA", (n, n), (0, 0, 0, 0))
     draw = ImageDraw.Draw(image)
-    if glyph == "play":
+    if glyph == "warning":
+        # Amber triangle with a dark exclamation mark: recording is on but nothing reaches the disk.
+        draw.polygon([(n * 0.5, 0), (n - 1, n - 1), (0, n - 1)], fill=(240, 160, 0, 255))
+        draw.rectangle([n * 0.43, n * 0.30, n * 0.57, n * 0.68], fill=(40, 30, 0, 255))
+        draw.rectangle([n * 0.43, n * 0.76, n * 0.57, n * 0.89], fill=(40, 30, 0, 255))
+    elif glyph == "play":
         draw.ellipse([0, 0, n - 1, n - 1], fill=(30, 170, 80, 255))
         draw.polygon([(n * 0.38, n * 0.26), (n * 0.38, n * 0.74), (n * 0.76, n * 0.5)], fill=(255, 255, 255, 255))
     else:
@@ -349,6 +354,8 @@ def main():
         f.write(ico_bytes([tray_icon("play")]))
     with open(os.path.join(out, "tray-idle.ico"), "wb") as f:
         f.write(ico_bytes([tray_icon("pause")]))
+    with open(os.path.join(out, "tray-warning.ico"), "wb") as f:
+        f.write(ico_bytes([tray_icon("warning")]))
 
     # The build does not see the files a resource script names: mark the script as changed so
     # the next build compiles the new pictures in.
