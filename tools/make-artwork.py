@@ -267,10 +267,11 @@ def tray_icon(glyph):
     image = Image.new("RGBA", (n, n), (0, 0, 0, 0))
     draw = ImageDraw.Draw(image)
     if glyph == "warning":
-        # Amber triangle with a dark exclamation mark: recording is on but nothing reaches the disk.
-        draw.polygon([(n * 0.5, 0), (n - 1, n - 1), (0, n - 1)], fill=(240, 160, 0, 255))
-        draw.rectangle([n * 0.43, n * 0.30, n * 0.57, n * 0.68], fill=(40, 30, 0, 255))
-        draw.rectangle([n * 0.43, n * 0.76, n * 0.57, n * 0.89], fill=(40, 30, 0, 255))
+        # Amber disc with a dark exclamation mark: recording is on but nothing reaches the disk. A
+        # disc like the other two, so a tray that paints a new picture over the old leaves no rim.
+        draw.ellipse([0, 0, n - 1, n - 1], fill=(240, 160, 0, 255))
+        draw.rounded_rectangle([n * 0.42, n * 0.16, n * 0.58, n * 0.62], radius=n * 0.05, fill=(50, 35, 0, 255))
+        draw.ellipse([n * 0.41, n * 0.70, n * 0.59, n * 0.88], fill=(50, 35, 0, 255))
     elif glyph == "play":
         draw.ellipse([0, 0, n - 1, n - 1], fill=(30, 170, 80, 255))
         draw.polygon([(n * 0.38, n * 0.26), (n * 0.38, n * 0.74), (n * 0.76, n * 0.5)], fill=(255, 255, 255, 255))
