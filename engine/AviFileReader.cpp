@@ -19,3 +19,16 @@ HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures)
     figures.dwScale = info.dwScale;
     return S_OK;
 }
+
+bool IsCompleteRecording(const std::wstring& path, int positions, ULONGLONG chunkBytes)
+{
+    constexpr ULONGLONG kIndexEntryBytes = 16;
+    AviFileFigures figures;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (positions <= 0 || FAILED(ReadAviFileFigures(path, figures)) ||
+        figures.dwLength != static_cast<DWORD>(positions) ||
+        !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    const ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return size >= chunkBytes + AviChunkBytes(0) + kIndexEntryBytes * static_cast<ULONGLONG>(positions);
+}

@@ -1,7 +1,9 @@
 #include "engine/RecordThread.h"
 
 #include "res/resource.h"
+#include "engine/AviFileReader.h"
 #include "engine/OverlayClock.h"
+#include "engine/RecordingRepair.h"
 #include "framework/PointFont.h"
 #include "timestore/NetTime.h"
 #include "ui/ResourceImage.h"
@@ -86,7 +88,7 @@ BOOL CRecordThread::Start(const std::wstring& storageFolder, int retentionMinute
     // What a crash left behind is recovered before the scan could take it for an other file and
     // before a new recording could overwrite it.
     if (!m_strTempPath.empty())
-        (void)m_storage.RecoverOrphan(m_strTempPath);
+        (void)m_storage.RecoverLeftovers(m_strTempPath);
     (void)m_storage.ScanFolder();
     PostMessageW(hNotifyWnd, WM_STORAGE_CHANGED, 0, 0);
 
@@ -177,6 +179,25 @@ DWORD CRecordThread::RecordTick()
 void CRecordThread::OpenNewFile()
 {
     m_dtFileStart = GetCurrentDate();
+    m_ullFileSize = 0;
+    m_nWritesWithoutGrowth = 0;
+    m_bWritesThrough = false;
+    // A file opened on a full disk would lose its first key frame and leave a hole once space
+    // comes back: wait (tick by tick) until the largest picture fits.
+    ULARGE_INTEGER available{};
+    if (GetDiskFreeSpaceExW(m_storage.m_strFolder.c_str(), &available, nullptr, nullptr) &&
+        available.QuadPart < m_encoder.OutputSize())
+        return;
+    // Opening truncates the temporary file: whatever an earlier failure left there is recovered or
+    // kept first, and while it cannot be moved out of the way nothing is opened over it.
+    WIN32_FILE_ATTRIBUTE_DATA left{};
+    if (GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
+        (left.nFileSizeLow != 0 || left.nFileSizeHigh != 0)) {
+        (void)m_storage.RecoverOrphan(m_strTempPath, TRUE);
+        if (GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
+            (left.nFileSizeLow != 0 || left.nFileSizeHigh != 0) && CRecordingRepair::HoldsPicture(m_strTempPath))
+            return;
+    }
     if (SUCCEEDED(OpenVideoFile()))
         m_pacer.StartFile(timeGetTime());
 }
@@ -185,13 +206,45 @@ int CRecordThread::CloseVideoFile(BOOL bFinal)
 {
     ReleaseVideoFile();
     if (m_nFrameCount != 0) {
-        (void)m_storage.CommitRecording(m_strTempPath, m_dtFileStart, m_nFrameCount);
+        // A file the library could not finish (the disk ran full) has no headers or index: what
+        // reached the disk is recovered like a crash's leftover instead of named unreadable, and
+        // it is never overwritten by the next file.
+        if (IsCompleteRecording(m_strTempPath, m_nFrameCount, m_ullChunkBytes)) {
+            // Space to finish a file: the time to repair what an earlier full disk left behind.
+            if (m_storage.CommitRecording(m_strTempPath, m_dtFileStart, m_nFrameCount))
+                (void)m_storage.RecoverKept(TRUE);
+        } else {
+            (void)m_storage.RecoverOrphan(m_strTempPath, TRUE);
+        }
         NotifyStorageChanged();
         m_nFrameCount = 0;
     }
     if (!bFinal)
         OpenNewFile();
     return 0;
+}
+
+bool CRecordThread::FileStillGrows()
+{
+    // Some AVI libraries report success for writes that never reached the disk (a full disk), and
+    // where open files can be unlinked (a folder removed under Wine, a network share gone) writes
+    // go into a file that no longer has a name. Every chunk adds bytes, so a file that has a name
+    // and keeps growing is being written; a library that buffers may hold back a few small chunks,
+    // hence the allowance before it counts as a failure.
+    // A library seen to write each chunk through at once gets no allowance: a write that left the
+    // file as it was failed, and writing on could leave a hole once space comes back.
+    constexpr int kWritesWithoutGrowth = 10;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    const ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size > m_ullFileSize) {
+        m_bWritesThrough = m_bWritesThrough || (m_ullFileSize == 0 && size >= m_ullChunkBytes);
+        m_nWritesWithoutGrowth = 0;
+        m_ullFileSize = size;
+        return true;
+    }
+    return !m_bWritesThrough && ++m_nWritesWithoutGrowth < kWritesWithoutGrowth;
 }
 
 void CRecordThread::NotifyStorageChanged() const
@@ -210,9 +263,7 @@ void CRecordThread::CaptureFrame()
     timer.Lap(kEncode);
     // An encoding error leaves an empty position rather than a corrupt chunk.
     const HRESULT written = size < 0 ? WriteDroppedFrame() : AppendEncodedFrame(size);
-    // Where open files can be unlinked (a folder removed under Wine, a network share gone), writes
-    // still succeed into a file that no longer has a name: that is a failure too.
-    if (FAILED(written) || GetFileAttributesW(m_strTempPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (FAILED(written) || !FileStillGrows()) {
         m_bWriteFailed = true;
     } else {
         m_ullBytesWritten += static_cast<ULONGLONG>(std::max(size, 0));

@@ -101,6 +101,8 @@ private:
     void OpenNewFile();
     // One tick of the Recording state; returns the time-out of the next wait.
     DWORD RecordTick();
+    // Whether the open file still has its name and grew within the last few pictures.
+    bool FileStillGrows();
     void NotifyStorageChanged() const;
     void DrawCell(int x, int y, const std::wstring& text);
 
@@ -108,6 +110,9 @@ private:
     OverlaySource m_overlay;
     CFramePacer m_pacer;
     bool m_bWriteFailed = false;  // a chunk of the open file could not be written
+    ULONGLONG m_ullFileSize = 0;  // the open file's size after the last picture
+    int m_nWritesWithoutGrowth = 0;
+    bool m_bWritesThrough = false;  // the library was seen to put each chunk on disk at once
 
     lumeno::WindowDc m_dcScreen{nullptr};
     lumeno::UniqueMemoryDc m_dcCompose;

@@ -1,6 +1,8 @@
 #include "engine/RecordingRepair.h"
 
+#include "engine/AviFileReader.h"
 #include "engine/VideoFileWriter.h"
+#include "framework/Handles.h"
 
 #include <vfw.h>
 
@@ -173,6 +175,23 @@ bool CRecordingRepair::IsKeyFrame(const std::uint8_t* data, std::size_t size)
     return vop < size && (data[vop] >> 6) == 0;  // vop_coding_type 0: intra
 }
 
+bool CRecordingRepair::HoldsPicture(const std::wstring& path)
+{
+    const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    std::vector<std::uint8_t> data;
+    for (const Chunk& chunk : FindChunks(file.Get())) {
+        data.resize(chunk.dwSize);
+        int width = 0, height = 0;
+        if (chunk.dwSize > 0 && ReadAt(file.Get(), chunk.ullOffset, data.data(), chunk.dwSize) &&
+            IsKeyFrame(data.data(), data.size()) && ReadPictureSize(data.data(), data.size(), width, height))
+            return true;
+    }
+    return false;
+}
+
 HRESULT CRecordingRepair::Repair(HANDLE orphan, const std::wstring& outPath, Result& result)
 {
     result = {};
@@ -183,19 +202,27 @@ HRESULT CRecordingRepair::Repair(HANDLE orphan, const std::wstring& outPath, Res
         return chunk.dwSize == 0 || ReadAt(orphan, chunk.ullOffset, data.data(), chunk.dwSize);
     };
 
-    // The size comes from the first picture, which the writer always makes a key frame.
-    auto first = std::find_if(chunks.begin(), chunks.end(), [](const Chunk& c) { return c.dwSize > 0; });
-    if (first == chunks.end() || !load(*first) ||
-        !ReadPictureSize(data.data(), data.size(), result.nWidth, result.nHeight))
+    // Decoding starts at a key frame, which carries the picture size. The writer begins every file
+    // with one, but a disk that was full for a moment can have swallowed it: then everything up to
+    // the next key frame stays in the timeline as empty positions.
+    std::size_t first = 0;
+    while (first < chunks.size() &&
+           (chunks[first].dwSize == 0 || !load(chunks[first]) || !IsKeyFrame(data.data(), data.size()) ||
+            !ReadPictureSize(data.data(), data.size(), result.nWidth, result.nHeight)))
+        ++first;
+    if (first == chunks.size())
         return E_FAIL;
 
     HRESULT hr = S_OK;
+    ULONGLONG copiedBytes = 0;
     {
         AviFileRef file;
         AviStreamRef stream;
         hr = CVideoFileWriter::CreateRecordingFile(outPath, result.nWidth, result.nHeight, file, stream);
         for (std::size_t i = 0; SUCCEEDED(hr) && i < chunks.size(); ++i) {
-            if (!load(chunks[i])) {
+            if (i < first)
+                data.clear();
+            else if (!load(chunks[i])) {
                 hr = HRESULT_FROM_WIN32(GetLastError());
                 break;
             }
@@ -203,11 +230,15 @@ HRESULT CRecordingRepair::Repair(HANDLE orphan, const std::wstring& outPath, Res
             hr = AVIStreamWrite(stream.Get(), static_cast<LONG>(i), 1, data.data(), static_cast<LONG>(data.size()),
                                 key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
             if (SUCCEEDED(hr)) {
+                copiedBytes += AviChunkBytes(static_cast<DWORD>(data.size()));
                 ++result.nPositions;
                 result.nPictures += data.empty() ? 0 : 1;
             }
         }
     }  // releasing the stream and the file writes the headers and the index
+    // The library may report success for writes a full disk refused: only a complete copy counts.
+    if (SUCCEEDED(hr) && !IsCompleteRecording(outPath, result.nPositions, copiedBytes))
+        hr = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
     if (FAILED(hr) || result.nPositions == 0) {
         (void)DeleteFileW(outPath.c_str());
         return FAILED(hr) ? hr : E_FAIL;

@@ -44,6 +44,9 @@ public:
     // True when the data holds an intra-coded picture (the first picture header says so).
     [[nodiscard]] static bool IsKeyFrame(const std::uint8_t* data, std::size_t size);
 
+    // Whether the file at `path` holds at least one complete picture that a repair could keep.
+    [[nodiscard]] static bool HoldsPicture(const std::wstring& path);
+
     // Copies the chunks of `orphan` into a new indexed AVI file at outPath. Fails, writing nothing
     // that stays, when there is no complete picture with a readable size in front of it, or when
     // the new file cannot be written; result then tells what was found.

@@ -1,5 +1,7 @@
 #include "engine/VideoFileWriter.h"
 
+#include "engine/AviFileReader.h"
+
 void CVideoFileWriter::CreateEncoder(int width, int height)
 {
     m_encoder.m_nWidth = width;
@@ -53,6 +55,7 @@ HRESULT CVideoFileWriter::OpenVideoFile()
 {
     ReleaseVideoFile();
     m_nFrameCount = 0;
+    m_ullChunkBytes = 0;
     const HRESULT hr =
         CreateRecordingFile(m_strTempPath, m_encoder.m_nWidth, m_encoder.m_nHeight, m_pAviFile, m_pAviStream);
     if (FAILED(hr))
@@ -92,6 +95,7 @@ HRESULT CVideoFileWriter::AppendChunk(const void* data, LONG size, DWORD flags)
     const HRESULT hr = AVIStreamWrite(m_pAviStream.Get(), m_nFrameCount, 1, const_cast<void*>(data), size,
                                       flags, nullptr, nullptr);
     ++m_nFrameCount;  // the position advances even when the write failed: the timeline stays true
+    m_ullChunkBytes += AviChunkBytes(static_cast<DWORD>(size));
     return hr;
 }
 

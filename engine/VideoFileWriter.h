@@ -49,6 +49,7 @@ public:
     AviStreamRef m_pAviStream;
     int m_bFileOpen = 0;
     int m_nFrameCount = 0;
+    ULONGLONG m_ullChunkBytes = 0;  // bytes the open file's chunks take, headers and padding included
     std::wstring m_strTempPath;
 
 private:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 #include "engine/RecordingRepair.h"
 #include "timestore/RecordingName.h"
@@ -16,6 +17,9 @@ namespace {
 // name and neither file is overwritten or catalogued twice. An hour of tries is far more than any
 // burst of restarts can use up (one file per 100 ms tick at the very most).
 constexpr int kMaxNameShifts = 3600;
+
+// Name prefix of recordings kept in the program's sub-folder until they can be repaired.
+constexpr const wchar_t* kKeptPrefix = L"UNREPAIRED-";
 
 bool NameTaken(DWORD error)
 {
@@ -65,7 +69,7 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
     return TRUE;
 }
 
-BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath)
+BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath, BOOL bCatalogue)
 {
     FILETIME lastWrite{};
     std::wstring repaired;
@@ -82,14 +86,48 @@ BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath)
         else if (result.nWidth == 0)
             return FALSE;  // no complete picture: nothing to lose, the file stays as it is
     }
-    if (!repaired.empty())
+    if (!repaired.empty()) {
+        if (bCatalogue && RegisterExistingFile(*this, repaired))
+            EnforceRetention();
         return DeleteFileW(tempPath.c_str());
-    // Pictures this program could not copy out: keep them where nothing recycles or overwrites them.
-    const CDateTime stamp = CRecordingRepair::EstimateStart(lastWrite, 0);
-    const std::wstring keep = ProgramDataFolder(m_strFolder) + L"\\UNREPAIRED-" +
-                              (stamp.IsValid() ? MakeVideoFileName(stamp) : std::wstring(L"RECORDING.AVI"));
-    (void)MoveFileExW(tempPath.c_str(), keep.c_str(), MOVEFILE_WRITE_THROUGH);
+    }
+    // Pictures that could not be copied out now: keep them where nothing recycles or overwrites
+    // them, for the next start to try again.
+    const std::wstring data = ProgramDataFolder(m_strFolder);
+    if (tempPath.compare(0, data.size() + 1, data + L"\\") == 0)
+        return FALSE;  // already kept
+    CDateTime stamp = CRecordingRepair::EstimateStart(lastWrite, 0);
+    for (int shift = 0; shift <= kMaxNameShifts && stamp.IsValid(); ++shift, stamp = stamp.AddSeconds(1)) {
+        const std::wstring keep = data + L"\\" + kKeptPrefix + MakeVideoFileName(stamp);
+        if (MoveFileExW(tempPath.c_str(), keep.c_str(), MOVEFILE_WRITE_THROUGH) || !NameTaken(GetLastError()))
+            break;
+    }
     return FALSE;
+}
+
+int CVideoStore::RecoverLeftovers(const std::wstring& tempPath)
+{
+    const int recovered = RecoverOrphan(tempPath) ? 1 : 0;
+    return recovered + RecoverKept(FALSE);
+}
+
+int CVideoStore::RecoverKept(BOOL bCatalogue)
+{
+    int recovered = 0;
+    const std::wstring data = ProgramDataFolder(m_strFolder);
+    std::vector<std::wstring> kept;
+    WIN32_FIND_DATAW entry{};
+    lumeno::UniqueFind finder(FindFirstFileW((data + L"\\" + kKeptPrefix + L"*.AVI").c_str(), &entry));
+    if (finder) {
+        do {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                kept.push_back(data + L"\\" + entry.cFileName);
+        } while (FindNextFileW(finder.Get(), &entry));
+    }
+    finder.Reset();
+    for (const std::wstring& path : kept)
+        recovered += RecoverOrphan(path, bCatalogue) ? 1 : 0;
+    return recovered;
 }
 
 int CVideoStore::ScanFolder()

@@ -45,8 +45,16 @@ public:
     // catalogues it like any recording) and the orphan goes. Must run before the scan and before
     // recording starts. A file without a complete picture is left as it is; one that holds pictures
     // but cannot be repaired here is moved into the program's sub-folder, never overwritten.
-    // TRUE when a recording was recovered. The calling thread must have called AVIFileInit.
-    BOOL RecoverOrphan(const std::wstring& tempPath);
+    // TRUE when a recording was recovered; with bCatalogue it is catalogued at once (after the
+    // start-up scan), else the scan finds it. The calling thread must have called AVIFileInit.
+    BOOL RecoverOrphan(const std::wstring& tempPath, BOOL bCatalogue = FALSE);
+
+    // Every file kept earlier because it could not be repaired then (the disk was full, say).
+    // The number of recordings recovered.
+    int RecoverKept(BOOL bCatalogue);
+
+    // At start, before the scan: the orphan at tempPath, then every kept file.
+    int RecoverLeftovers(const std::wstring& tempPath);
 
     // The start-up scan: catalogues the recordings in m_strFolder, recycles other files when
     // m_bCleanOtherFiles is set, then one retention pass. Never looks into sub-folders.
