@@ -1,6 +1,7 @@
 #pragma once
 
-// Reads back the header figures of an AVI file through AVIFIL32. Any thread that called AVIFileInit.
+// Reads back the header figures of an AVI file, checking its structure on the way: plain file reads,
+// any thread.
 
 #include <windows.h>
 
