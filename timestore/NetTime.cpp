@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "timestore/SntpReply.h"
 #include "timestore/TimeServers.h"
 
 CNetTime g_netTime;
@@ -15,31 +16,6 @@ constexpr long kKeepAliveWaitMs = 300;
 constexpr DWORD kSocketTimeoutMs = 2000;
 // Leap indicator 0, version 1, mode 3 (client), in the first byte of the request.
 constexpr u_long kRequestFirstWord = 0x0B000000;
-constexpr BYTE kModeServer = 4;
-constexpr BYTE kLowestStratum = 1;
-constexpr BYTE kHighestStratum = 15;
-constexpr int kTransmitSecondsOffset = 40;
-constexpr int kTransmitFractionOffset = 44;
-
-DWORD ReadBigEndian32(const BYTE* bytes) noexcept
-{
-    u_long networkOrder = 0;
-    std::memcpy(&networkOrder, bytes, sizeof networkOrder);
-    return ::ntohl(networkOrder);
-}
-
-// Only a server's answer (mode 4) from a synchronised server (stratum 1..15) that carries a time.
-bool IsServerReply(const BYTE* packet, int length) noexcept
-{
-    if (length != CNetTime::kPacketSize)
-        return false;
-    const BYTE mode = packet[0] & 0x07;
-    const BYTE stratum = packet[1];
-    if (mode != kModeServer || stratum < kLowestStratum || stratum > kHighestStratum)
-        return false;
-    return ReadBigEndian32(packet + kTransmitSecondsOffset) != 0 ||
-           ReadBigEndian32(packet + kTransmitFractionOffset) != 0;
-}
 
 }  // namespace
 
@@ -110,7 +86,7 @@ int CNetTime::Run() noexcept
 
 void CNetTime::SendRequests() noexcept
 {
-    BYTE request[kPacketSize] = {};
+    BYTE request[kSntpPacketSize] = {};
     const u_long firstWord = ::htonl(kRequestFirstWord);
     std::memcpy(request, &firstWord, sizeof firstWord);
 
@@ -121,7 +97,7 @@ void CNetTime::SendRequests() noexcept
         to.sin_addr.s_addr = ::inet_addr(server);
         if (to.sin_addr.s_addr == INADDR_NONE)
             continue;  // a malformed entry must never turn into a broadcast
-        (void)::sendto(m_socket, reinterpret_cast<const char*>(request), kPacketSize, 0,
+        (void)::sendto(m_socket, reinterpret_cast<const char*>(request), kSntpPacketSize, 0,
                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
 }
@@ -142,30 +118,21 @@ bool CNetTime::WaitReadable(long waitMs) noexcept
     return false;
 }
 
-bool CNetTime::IsAskedServer(const sockaddr_in& from) const noexcept
-{
-    if (from.sin_family != AF_INET || from.sin_port != ::htons(m_port))
-        return false;
-    for (const char* server : m_servers) {
-        const unsigned long address = ::inet_addr(server);
-        if (address != INADDR_NONE && address == from.sin_addr.s_addr)
-            return true;
-    }
-    return false;
-}
-
 bool CNetTime::ReceiveReply(DWORD& seconds, DWORD& fraction) noexcept
 {
     // Room for more than one packet, so that an over-long datagram reads as over-long.
-    BYTE packet[kPacketSize * 2];
+    std::uint8_t packet[kSntpPacketSize * 2];
     sockaddr_in from{};
     int fromLength = sizeof from;
     const int length = ::recvfrom(m_socket, reinterpret_cast<char*>(packet), sizeof packet, 0,
                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (fromLength != sizeof from || !IsServerReply(packet, length) || !IsAskedServer(from))
+    if (fromLength != sizeof from)
         return false;
-    seconds = ReadBigEndian32(packet + kTransmitSecondsOffset);
-    fraction = ReadBigEndian32(packet + kTransmitFractionOffset);
+    const std::optional<SntpTimestamp> transmit = AcceptSntpReply(packet, length, from, m_servers, m_port);
+    if (!transmit)
+        return false;
+    seconds = transmit->seconds;
+    fraction = transmit->fraction;
     return true;
 }
 

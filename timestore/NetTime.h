@@ -33,7 +33,6 @@
 class CNetTime : public CThreadClass {
 public:
     static constexpr std::uint16_t kNtpPort = 123;
-    static constexpr int kPacketSize = 48;
     // A reply at most this old keeps the connection shown as normal (inclusive).
     static constexpr LONGLONG kConnectedWithinMs = 4500;
     static constexpr ULONGLONG kSyncAttemptMs = 4000;
@@ -84,10 +83,9 @@ private:
     void SendRequests() noexcept;
     [[nodiscard]] bool SyncOnce() noexcept;
     void KeepAlive() noexcept;
-    // Reads one datagram; true only for a well-formed server reply from a server that was asked.
+    // Reads one datagram; true only for a reply AcceptSntpReply accepts from the servers asked.
     // The transmit time goes to seconds and fraction.
     [[nodiscard]] bool ReceiveReply(DWORD& seconds, DWORD& fraction) noexcept;
-    [[nodiscard]] bool IsAskedServer(const sockaddr_in& from) const noexcept;
     // Waits up to waitMs for the socket to become readable.
     [[nodiscard]] bool WaitReadable(long waitMs) noexcept;
 

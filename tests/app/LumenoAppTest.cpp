@@ -1,418 +1,143 @@
-#include "app/LumenoApp.h"
-
-#include "framework/ProfileFile.h"
-#include "support/TestSupport.h"
-
 #include <gtest/gtest.h>
-
-#include <windows.h>
 #include <shlwapi.h>
 
-#include <atomic>
-#include <cstdint>
-#include <random>
-#include <thread>
+#include <climits>
+#include <optional>
+#include <tuple>
 
-using testsupport::FileExists;
-using testsupport::ReadBytes;
-using testsupport::TempFolder;
-using testsupport::ReadUtf16File;
-using testsupport::Utf16LeWithBom;
-using testsupport::WriteBytes;
+#include "app/LumenoApp.h"
+#include "support/TestSupport.h"
 
-// Readable failure messages instead of raw bytes.
-void PrintTo(const OverlaySettings& s, std::ostream* os)
-{
-    *os << "{" << s.nTimeZone2 << ", " << testsupport::Narrow(s.strName) << ", " << testsupport::Narrow(s.strPlatform)
-        << ", " << testsupport::Narrow(s.strAccount) << "}";
-}
+using namespace testsupport;
 
 namespace {
 
-struct Record {
-    std::wstring strStoragePath;
-    int nRetentionMinutes;
-    int bAutoRecord;
-    int nTimeZone2;
-    std::wstring strName, strPlatform, strAccount;
-    int bAutoClearOtherFiles;
-    bool operator==(const Record&) const = default;
-};
-
-Record RecordOf(const CLumenoApp& app)
+// Storage folder, retention, auto-record, second time zone, name, platform, account, auto-clear.
+using Record = std::tuple<std::wstring, int, int, int, std::wstring, std::wstring, std::wstring, int>;
+auto Fields(CLumenoApp& a)
 {
-    return {app.m_strStoragePath, app.m_nRetentionMinutes, app.m_bAutoRecord, app.m_nTimeZone2,
-            app.m_strName,        app.m_strPlatform,       app.m_strAccount,  app.m_bAutoClearOtherFiles};
+    return std::tie(a.m_strStoragePath, a.m_nRetentionMinutes, a.m_bAutoRecord, a.m_nTimeZone2, a.m_strName,
+                    a.m_strPlatform, a.m_strAccount, a.m_bAutoClearOtherFiles);
 }
 
-void Assign(CLumenoApp& app, const Record& record)
-{
-    app.m_strStoragePath = record.strStoragePath;
-    app.m_nRetentionMinutes = record.nRetentionMinutes;
-    app.m_bAutoRecord = record.bAutoRecord;
-    app.m_nTimeZone2 = record.nTimeZone2;
-    app.m_strName = record.strName;
-    app.m_strPlatform = record.strPlatform;
-    app.m_strAccount = record.strAccount;
-    app.m_bAutoClearOtherFiles = record.bAutoClearOtherFiles;
-}
-
-const Record kSample{L"D:\\交易录像", 120, 1, 8, L"王小明", L"文华财经", L"8800-123", 1};
-
-// A fresh application object loading the file from disk (not from the platform's cache).
-Record LoadFresh(const std::wstring& dir)
+// Loads into a fresh object after the platform has dropped its cached copy, so the disk is read.
+Record Load(const std::wstring& ini)
 {
     CLumenoApp app;
-    app.PointProfileAt(dir);
-    CProfileFile(app.GetProfilePath()).Flush();
+    app.PointProfileAt(ini.substr(0, ini.rfind(L'\\')));
+    CProfileFile(ini).Flush();
     app.ExchangeSettings(FALSE);
-    return RecordOf(app);
+    // The recording thread draws the loaded values from the first frame on.
+    EXPECT_EQ(*app.GetOverlaySettings(),
+              (OverlaySettings{app.m_nTimeZone2, app.m_strName, app.m_strPlatform, app.m_strAccount}));
+    return Fields(app);
 }
 
-class Settings : public ::testing::Test {
-protected:
-    void SetUp() override { m_app.PointProfileAt(m_folder.Path()); }
-    std::wstring IniPath() const { return m_folder.File(L"Lumeno.INI"); }
-
-    TempFolder m_folder{L"settings"};
-    CLumenoApp m_app;
-};
-
-TEST_F(Settings, ProfileIsLumenoIniInTheGivenDirectory)
+// Whatever file is there loads safely (values it holds, else defaults) and creates nothing; saving
+// then leaves UTF-16 with a byte-order mark holding every key and whatever else the file held.
+TEST(Settings, AnyFileLoadsSafelyAndSavingWritesEveryKeyAsUtf16KeepingTheRest)
 {
-    EXPECT_EQ(m_app.m_strAppDir, m_folder.Path());
-    EXPECT_EQ(m_app.GetProfilePath(), IniPath());
-    m_app.PointProfileAt(m_folder.Path() + L"\\");
-    EXPECT_EQ(m_app.GetProfilePath(), IniPath());
-}
-
-TEST_F(Settings, ConstructedEmptyAndNoFileGivesEveryDefault)
-{
-    const Record zero{L"", 0, 0, 0, L"", L"", L"", 0};
-    EXPECT_EQ(RecordOf(CLumenoApp()), zero);
-    EXPECT_EQ(m_app.ExchangeSettings(FALSE), 0);
-    EXPECT_EQ(RecordOf(m_app), (Record{L"", 1, 0, 0, L"", L"", L"", 0}));
-    EXPECT_FALSE(FileExists(IniPath()));
-
-    // The delete-other-files flag keeps its current value when its key is missing.
-    m_app.m_bAutoClearOtherFiles = 1;
-    m_app.ExchangeSettings(FALSE);
-    EXPECT_EQ(m_app.m_bAutoClearOtherFiles, 1);
-}
-
-TEST_F(Settings, EverythingRoundTripsThroughTheFile)
-{
-    Assign(m_app, kSample);
-    EXPECT_EQ(m_app.ExchangeSettings(TRUE), 0);
-    EXPECT_EQ(LoadFresh(m_folder.Path()), kSample);
-
-    const std::wstring text = ReadUtf16File(IniPath());
-    ASSERT_FALSE(text.empty()) << "not UTF-16LE with a byte-order mark";
-    EXPECT_NE(text.find(L"[基础]"), std::wstring::npos);
-    EXPECT_NE(text.find(L"[常规]"), std::wstring::npos);
-    EXPECT_NE(text.find(L"[视频附加内容]"), std::wstring::npos);
-    const std::wstring keysInOrder[] = {L"存储位置=D:\\交易录像", L"保留时长=120", L"自动清除其他文件=1",
-                                        L"自动开始录像=1",        L"时间2时区=8",  L"名称=王小明",
-                                        L"平台=文华财经",         L"帐号=8800-123"};
-    size_t last = 0;
-    for (const auto& line : keysInOrder) {
-        const size_t at = text.find(line);
-        ASSERT_NE(at, std::wstring::npos) << testsupport::Narrow(line);
-        EXPECT_GT(at, last) << testsupport::Narrow(line);
-        last = at;
-    }
-}
-
-TEST_F(Settings, StoredValuesLoadWithoutCorrection)
-{
-    WriteBytes(IniPath(), Utf16LeWithBom(L"[基础]\r\n存储位置=C:\\rec\r\n保留时长=0\r\n自动清除其他文件=yes\r\n"
-                                         L"[常规]\r\n自动开始录像=7\r\n"
-                                         L"[视频附加内容]\r\n时间2时区=-8\r\n名称=\r\n"));
-    m_app.ExchangeSettings(FALSE);
-    EXPECT_EQ(RecordOf(m_app), (Record{L"C:\\rec", 0, 7, -8, L"", L"", L"", 0}));
-
-    m_app.ExchangeSettings(TRUE);
-    const std::wstring text = ReadUtf16File(IniPath());
-    EXPECT_NE(text.find(L"时间2时区=-8\r\n"), std::wstring::npos);
-    EXPECT_NE(text.find(L"保留时长=0\r\n"), std::wstring::npos);
-    EXPECT_NE(text.find(L"自动清除其他文件=0\r\n"), std::wstring::npos);
-    EXPECT_EQ(LoadFresh(m_folder.Path()), RecordOf(m_app));
-}
-
-TEST_F(Settings, SavingAfterChangingOnlyTheAccountRewritesAllEightKeys)
-{
-    Assign(m_app, kSample);
-    m_app.ExchangeSettings(TRUE);
-    // Someone else empties the file behind the program's back; the record is the only copy consulted.
-    CProfileFile(IniPath()).Flush();
-    WriteBytes(IniPath(), Utf16LeWithBom(L"; emptied\r\n"));
-    m_app.m_strAccount = L"9900-456";
-    m_app.ExchangeSettings(TRUE);
-    Record expected = kSample;
-    expected.strAccount = L"9900-456";
-    EXPECT_EQ(LoadFresh(m_folder.Path()), expected);
-}
-
-TEST_F(Settings, ReadOnlyFileFailsQuietlyAndTheRecordKeepsTheNewValues)
-{
-    Assign(m_app, kSample);
-    m_app.ExchangeSettings(TRUE);
-    const auto before = ReadBytes(IniPath());
-    ASSERT_TRUE(SetFileAttributesW(IniPath().c_str(), FILE_ATTRIBUTE_READONLY));
-
-    m_app.m_strName = L"赵六";
-    m_app.m_nRetentionMinutes = 5;
-    EXPECT_EQ(m_app.ExchangeSettings(TRUE), 0);
-    EXPECT_EQ(m_app.m_strName, L"赵六");
-    EXPECT_EQ(m_app.m_nRetentionMinutes, 5);
-    EXPECT_EQ(m_app.GetOverlaySettings()->strName, L"赵六");  // takes effect from the next frame all the same
-    EXPECT_EQ(ReadBytes(IniPath()), before);
-    EXPECT_EQ(LoadFresh(m_folder.Path()), kSample);
-    ASSERT_TRUE(SetFileAttributesW(IniPath().c_str(), FILE_ATTRIBUTE_NORMAL));
-}
-
-TEST_F(Settings, GarbageOrBinaryFileLoadsDefaultsAndIsRepairedBySaving)
-{
-    std::mt19937 random(17);
-    std::vector<std::uint8_t> binary(16 * 1024);
-    for (auto& byte : binary)
-        byte = static_cast<std::uint8_t>(random());
-    const std::string text = "\x01\x02garbage ]]] [[[ ===\r\n[\xE5\x9F\xBA\r\n=\r\n\xFF\xFF\xFF";
-    for (const auto& input : {binary, std::vector<std::uint8_t>(text.begin(), text.end())}) {
-        WriteBytes(IniPath(), input);
-        CProfileFile(IniPath()).Flush();
+    using Bytes = std::vector<std::uint8_t>;
+    Bytes noise(16 * 1024);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<std::uint8_t>(i * i * 2654435761u >> 13);
+    const std::string text = "\x01garbage ]]] [[[ ===\r\n[\xE5\x9F\xBA\r\n=\r\n\xFF\xFF", ansi = "[old]\r\nkept=17\r\n",
+                      utf8 = "\xEF\xBB\xBF[old]\r\nkept=\xE5\x80\xBC\r\n";
+    const Record defaults{L"", 1, 0, 0, L"", L"", L"", 0};
+    // A file of an older copy: the names are the format every copy shares; numbers are read up to
+    // their first non-digit and saturate out of range.
+    const auto handWritten = Utf16LeWithBom(
+        L"[基础]\r\n存储位置=C:\\rec\r\n保留时长=99999999999\r\n自动清除其他文件=yes\r\n"
+        L"[常规]\r\n自动开始录像=7 times\r\n[old]\r\nkept=值\r\n[视频附加内容]\r\n"
+        L"时间2时区=-99999999999\r\n名称=甲\r\n平台=乙\r\n帐号=丙\r\n");
+    const std::tuple<std::optional<Bytes>, Record, std::wstring> files[] = {
+        {std::nullopt, defaults, L""},
+        {Bytes{}, defaults, L""},
+        {noise, defaults, L""},
+        {Bytes(text.begin(), text.end()), defaults, L""},
+        {Bytes{0xFE, 0xFF, '[', 0, 0xFA, 0x57, ']', 0}, defaults, L""},  // the other byte order's mark
+        {Bytes{0xFF, 0xFE, 0x00, 0xD8, '['}, defaults, L""},             // lone surrogate, odd length
+        {Bytes(ansi.begin(), ansi.end()), defaults, L"17"},
+        {Bytes(utf8.begin(), utf8.end()), defaults, L"值"},
+        {handWritten, Record{L"C:\\rec", INT_MAX, 7, INT_MIN, L"甲", L"乙", L"丙", 0}, L"值"},
+    };
+    // No value at its default, and a name longer than the first read buffers.
+    const Record sample{L"D:\\交易录像", 120, 1, -8, L"王" + std::wstring(300, L'名'), L"文华", L"8800-1", 1};
+    for (const auto& [bytes, loaded, kept] : files) {
+        SCOPED_TRACE(bytes ? static_cast<int>(bytes->size()) : -1);
+        TempFolder folder;
+        const std::wstring ini = folder.File(L"Lumeno.INI");
+        if (bytes)
+            WriteBytes(ini, *bytes);
+        EXPECT_EQ(Load(ini), loaded);
+        EXPECT_EQ(FileExists(ini), bytes.has_value());
         CLumenoApp app;
-        app.PointProfileAt(m_folder.Path());
-        app.ExchangeSettings(FALSE);
-        EXPECT_EQ(RecordOf(app), (Record{L"", 1, 0, 0, L"", L"", L"", 0}));
-        Assign(app, kSample);
+        app.PointProfileAt(folder.Path());
+        Fields(app) = sample;
         app.ExchangeSettings(TRUE);
-        EXPECT_EQ(RecordOf(app), kSample);
-        EXPECT_EQ(LoadFresh(m_folder.Path()), kSample);
+        EXPECT_NE(ReadUtf16File(ini), L"");
+        EXPECT_EQ(Load(ini), sample);
+        EXPECT_EQ(CProfileFile(ini).ReadString(L"old", L"kept"), kept);
+        EXPECT_FALSE(FileExists(ini + L".new"));
     }
 }
 
-TEST_F(Settings, TenThousandCharacterNameRoundTrips)
-{
-    std::wstring name;
-    for (int i = 0; i < 10000; ++i)
-        name.push_back(i % 3 == 0 ? L'名' : static_cast<wchar_t>(L'A' + i % 26));
-    Assign(m_app, kSample);
-    m_app.m_strName = name;
-    m_app.ExchangeSettings(TRUE);
-    Record expected = kSample;
-    expected.strName = name;
-    const Record loaded = LoadFresh(m_folder.Path());
-    EXPECT_EQ(loaded.strName.size(), 10000u);
-    EXPECT_TRUE(loaded == expected);
-}
-
-TEST(OverlayPublication, SnapshotChangesOnlyWhenPublished)
+// The recording thread must only ever see whole published sets, and a set it holds must never change.
+TEST(OverlaySettingsSnapshot, OnlyPublishingReplacesItAndAHeldOneNeverChanges)
 {
     CLumenoApp app;
-    ASSERT_NE(app.GetOverlaySettings(), nullptr);
-    EXPECT_EQ(*app.GetOverlaySettings(), OverlaySettings{});
-
-    app.m_nTimeZone2 = -5;
-    app.m_strName = L"甲";
-    app.m_strPlatform = L"乙";
-    app.m_strAccount = L"丙";
-    EXPECT_EQ(*app.GetOverlaySettings(), OverlaySettings{});
     const auto held = app.GetOverlaySettings();
+    std::tie(app.m_nTimeZone2, app.m_strName, app.m_strPlatform, app.m_strAccount) =
+        std::tuple(-5, L"甲", L"乙", L"丙");
+    EXPECT_EQ(*app.GetOverlaySettings(), OverlaySettings{});
     app.PublishOverlaySettings();
     EXPECT_EQ(*app.GetOverlaySettings(), (OverlaySettings{-5, L"甲", L"乙", L"丙"}));
-    EXPECT_EQ(*held, OverlaySettings{});  // a snapshot a frame is drawing from never changes under it
+    EXPECT_EQ(*held, OverlaySettings{});
 }
 
-TEST(OverlayPublication, LoadingPublishesTheLoadedValues)
+// The "Lumeno" Run value as its type and text; REG_NONE when there is none. Given one, stores it first.
+std::pair<DWORD, std::wstring> RunValue(const std::optional<std::pair<DWORD, std::wstring>>& store = {})
 {
-    TempFolder folder;
-    WriteBytes(folder.File(L"Lumeno.INI"),
-               Utf16LeWithBom(L"[视频附加内容]\r\n时间2时区=-3\r\n名称=甲\r\n平台=乙\r\n帐号=丙\r\n"));
-    CLumenoApp app;
-    app.PointProfileAt(folder.Path());
-    app.ExchangeSettings(FALSE);
-    EXPECT_EQ(*app.GetOverlaySettings(), (OverlaySettings{-3, L"甲", L"乙", L"丙"}));
+    const auto key = CLumenoApp::kRunKey, name = CLumenoApp::kRunValueName;
+    if (store) {
+        SHDeleteValueW(HKEY_CURRENT_USER, key, name);
+        if (store->first != REG_NONE)
+            SHSetValueW(HKEY_CURRENT_USER, key, name, store->first, store->second.c_str(),
+                        static_cast<DWORD>((store->second.size() + 1) * sizeof(wchar_t)));
+    }
+    wchar_t text[1024] = {};
+    DWORD type = REG_NONE, size = sizeof(text) - sizeof(wchar_t);
+    if (SHGetValueW(HKEY_CURRENT_USER, key, name, &type, text, &size) != ERROR_SUCCESS)
+        return {REG_NONE, L""};
+    return {type, text};
 }
 
-// Generation i of the overlay; the lengths vary so that a torn copy would show.
-OverlaySettings Generation(int i)
+TEST(AutoRun, OnlyTheQuotedPathCountsAndEnableThenDisableLeaveItSetThenGone)
 {
-    const std::wstring tag = std::to_wstring(i);
-    return {i % 26 - 12, L"name" + tag + std::wstring(static_cast<size_t>(i % 40), L'名'),
-            L"platform" + tag + std::wstring(static_cast<size_t>(i % 13), L'p'),
-            tag + std::wstring(static_cast<size_t>(i % 29), L'#')};
-}
-
-TEST(OverlayPublication, ReaderAlwaysSeesACompleteOldOrNewSet)
-{
-    constexpr int kReplacements = 100000;
-    CLumenoApp app;
-    std::atomic<bool> writerDone{false};
-    std::thread writer([&] {
-        for (int i = 1; i <= kReplacements; ++i) {
-            const OverlaySettings next = Generation(i);
-            app.m_nTimeZone2 = next.nTimeZone2;
-            app.m_strName = next.strName;
-            app.m_strPlatform = next.strPlatform;
-            app.m_strAccount = next.strAccount;
-            app.PublishOverlaySettings();
-        }
-        writerDone = true;
-    });
-
-    long reads = 0;
-    long torn = 0;
-    int lastGeneration = 0;
-    bool wentBack = false;
-    for (;;) {
-        const bool finished = writerDone.load();
-        const auto snapshot = app.GetOverlaySettings();
-        ++reads;
-        const int generation = snapshot->strAccount.empty() ? 0 : std::stoi(snapshot->strAccount);
-        const OverlaySettings expected = generation == 0 ? OverlaySettings{} : Generation(generation);
-        if (!(*snapshot == expected))
-            ++torn;
-        if (generation < lastGeneration)
-            wentBack = true;
-        lastGeneration = generation;
-        if (finished)
-            break;
-    }
-    writer.join();
-    EXPECT_EQ(torn, 0);
-    EXPECT_FALSE(wentBack);
-    EXPECT_EQ(lastGeneration, kReplacements);
-    EXPECT_GT(reads, 1);
-    EXPECT_EQ(*app.GetOverlaySettings(), Generation(kReplacements));
-}
-
-// Tests of the Run value put back whatever "Lumeno" held before them.
-class AutoRun : public ::testing::Test {
-protected:
-    static constexpr const wchar_t* kExe = L"C:\\Program Files\\Lumeno\\Lumeno.exe";
-
-    void SetUp() override
-    {
-        DWORD size = 0;
-        if (SHGetValueW(HKEY_CURRENT_USER, CLumenoApp::kRunKey, CLumenoApp::kRunValueName, &m_savedType, nullptr,
-                        &size) == ERROR_SUCCESS) {
-            m_saved.resize(size);
-            m_hadValue = SHGetValueW(HKEY_CURRENT_USER, CLumenoApp::kRunKey, CLumenoApp::kRunValueName, &m_savedType,
-                                     m_saved.data(), &size) == ERROR_SUCCESS;
-        }
-        SHDeleteValueW(HKEY_CURRENT_USER, CLumenoApp::kRunKey, CLumenoApp::kRunValueName);
-        m_app.SetExecutablePath(kExe);
-    }
-    void TearDown() override
-    {
-        if (m_hadValue)
-            SHSetValueW(HKEY_CURRENT_USER, CLumenoApp::kRunKey, CLumenoApp::kRunValueName, m_savedType, m_saved.data(),
-                        static_cast<DWORD>(m_saved.size()));
-        else
-            SHDeleteValueW(HKEY_CURRENT_USER, CLumenoApp::kRunKey, CLumenoApp::kRunValueName);
-    }
-
-    static void Store(DWORD type, const std::wstring& text)
-    {
-        ASSERT_EQ(SHSetValueW(HKEY_CURRENT_USER, CLumenoApp::kRunKey, CLumenoApp::kRunValueName, type, text.c_str(),
-                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
-    }
-    // The stored value's type and raw bytes; type REG_NONE when there is none.
-    static std::pair<DWORD, std::vector<std::uint8_t>> Stored()
-    {
-        std::vector<std::uint8_t> bytes(4096);
-        DWORD type = REG_NONE;
-        DWORD size = static_cast<DWORD>(bytes.size());
-        if (SHGetValueW(HKEY_CURRENT_USER, CLumenoApp::kRunKey, CLumenoApp::kRunValueName, &type, bytes.data(),
-                        &size) != ERROR_SUCCESS)
-            return {REG_NONE, {}};
-        bytes.resize(size);
-        return {type, bytes};
-    }
-    static std::vector<std::uint8_t> BytesOf(const std::wstring& text)
-    {
-        std::vector<std::uint8_t> bytes((text.size() + 1) * sizeof(wchar_t));
-        memcpy(bytes.data(), text.c_str(), bytes.size());
-        return bytes;
-    }
-
-    CLumenoApp m_app;
-    bool m_hadValue = false;
-    DWORD m_savedType = REG_NONE;
-    std::vector<std::uint8_t> m_saved;
-};
-
-TEST_F(AutoRun, EnableWritesTheQuotedPathAndDisableDeletesIt)
-{
-    EXPECT_FALSE(m_app.ApplyAutoRun(TRUE, FALSE));
-    EXPECT_TRUE(m_app.ApplyAutoRun(FALSE, TRUE));
-    const auto [type, bytes] = Stored();
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(bytes, BytesOf(L"\"C:\\Program Files\\Lumeno\\Lumeno.exe\""));  // null included
-    EXPECT_TRUE(m_app.ApplyAutoRun(TRUE, TRUE));
-    EXPECT_TRUE(m_app.ApplyAutoRun(TRUE, FALSE));  // the query ignores bEnable
-
-    EXPECT_TRUE(m_app.ApplyAutoRun(FALSE, FALSE));
-    EXPECT_EQ(Stored().first, static_cast<DWORD>(REG_NONE));
-    EXPECT_FALSE(m_app.ApplyAutoRun(TRUE, FALSE));
-    EXPECT_TRUE(m_app.ApplyAutoRun(FALSE, FALSE));  // disabling with no value succeeds
-}
-
-TEST_F(AutoRun, PathInOtherLetterCaseCountsAsRegisteredAndEnablingWritesNothing)
-{
-    const std::wstring otherCase = L"\"c:\\PROGRAM FILES\\lumeno\\LUMENO.EXE\"";
-    Store(REG_SZ, otherCase);
-    EXPECT_TRUE(m_app.ApplyAutoRun(TRUE, FALSE));
-    EXPECT_TRUE(m_app.ApplyAutoRun(FALSE, TRUE));
-    EXPECT_EQ(Stored().second, BytesOf(otherCase));
-}
-
-TEST_F(AutoRun, OtherPathsTypesAndUnquotedPathsCountAsAbsent)
-{
-    const std::wstring exact = L"\"C:\\Program Files\\Lumeno\\Lumeno.exe\"";
-    const std::pair<DWORD, std::wstring> foreign[] = {
-        {REG_SZ, L"\"D:\\Old\\Lumeno.exe\""},
-        {REG_SZ, L"C:\\Program Files\\Lumeno\\Lumeno.exe"},
-        {REG_SZ, exact + L" /minimized"},
-        {REG_BINARY, exact},  // the same text under another type
+    const auto saved = RunValue();  // put back at the end: the prefix may hold a value of its own
+    const std::wstring exe = L"C:\\Program Files\\Lumeno\\Lumeno.exe", quoted = L"\"" + exe + L"\"";
+    const std::tuple<DWORD, std::wstring, BOOL> cases[] = {
+        {REG_NONE, L"", FALSE},      {REG_SZ, L"\"c:\\PROGRAM FILES\\lumeno\\LUMENO.EXE\"", TRUE},
+        {REG_SZ, exe, FALSE},        {REG_SZ, L"\"D:\\Old\\Lumeno.exe\"", FALSE},
+        {REG_BINARY, quoted, FALSE}, {REG_SZ, quoted + L" /minimized", FALSE},
     };
-    for (const auto& [type, text] : foreign) {
-        Store(type, text);
-        EXPECT_FALSE(m_app.ApplyAutoRun(TRUE, FALSE)) << testsupport::Narrow(text);
-        EXPECT_TRUE(m_app.ApplyAutoRun(FALSE, TRUE));
-        EXPECT_EQ(Stored(), std::make_pair(static_cast<DWORD>(REG_SZ), BytesOf(exact)));
-
-        Store(type, text);
-        EXPECT_TRUE(m_app.ApplyAutoRun(FALSE, FALSE));
-        EXPECT_EQ(Stored().first, static_cast<DWORD>(REG_NONE));
-    }
-}
-
-TEST_F(AutoRun, ValueLongerThanTheBufferCountsAsAbsent)
-{
-    const std::wstring exact = L"\"C:\\Program Files\\Lumeno\\Lumeno.exe\"";
-    // 260 characters do not fit with their terminating null into 520 bytes; 259 do.
-    const std::wstring fits = exact + std::wstring(259 - exact.size(), L' ');
-    const std::wstring tooLong = exact + std::wstring(260 - exact.size(), L' ');
-    Store(REG_SZ, tooLong);
-    EXPECT_FALSE(m_app.ApplyAutoRun(TRUE, FALSE));
-    EXPECT_TRUE(m_app.ApplyAutoRun(FALSE, TRUE));
-    EXPECT_EQ(Stored().second, BytesOf(exact));
-
-    Store(REG_SZ, fits);  // fits, but its text differs (trailing blanks)
-    EXPECT_FALSE(m_app.ApplyAutoRun(TRUE, FALSE));
-}
-
-TEST_F(AutoRun, RunningExecutableIsTheDefault)
-{
     CLumenoApp app;
-    wchar_t path[MAX_PATH] = {};
-    ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
-    EXPECT_TRUE(app.ApplyAutoRun(FALSE, TRUE));
-    EXPECT_EQ(Stored().second, BytesOf(L"\"" + std::wstring(path) + L"\""));
-    EXPECT_TRUE(app.ApplyAutoRun(FALSE, FALSE));
+    app.SetExecutablePath(exe);
+    for (const auto& [type, text, registered] : cases) {
+        SCOPED_TRACE(Narrow(text));
+        RunValue(std::pair{type, text});
+        EXPECT_EQ(app.ApplyAutoRun(TRUE, FALSE), registered);
+        EXPECT_TRUE(app.ApplyAutoRun(FALSE, TRUE));
+        EXPECT_EQ(RunValue(), std::make_pair(DWORD{REG_SZ}, registered ? text : quoted));
+        EXPECT_TRUE(app.ApplyAutoRun(FALSE, FALSE));
+        EXPECT_EQ(RunValue().first, DWORD{REG_NONE});
+        EXPECT_TRUE(app.ApplyAutoRun(FALSE, FALSE));  // nothing left to delete is no failure
+    }
+    wchar_t running[MAX_PATH] = {};
+    EXPECT_GT(GetModuleFileNameW(nullptr, running, MAX_PATH), 0u);
+    EXPECT_TRUE(CLumenoApp().ApplyAutoRun(FALSE, TRUE));  // no path given: the running program
+    EXPECT_EQ(RunValue().second, L"\"" + std::wstring(running) + L"\"");
+    RunValue(saved);
 }
 
 }  // namespace

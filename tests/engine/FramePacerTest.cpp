@@ -1,48 +1,27 @@
-#include "engine/FramePacer.h"
-
 #include <gtest/gtest.h>
 
-TEST(FramePacerTest, OnTimeTicksNeedNoDroppedFrames)
+#include "engine/FramePacer.h"
+
+TEST(FramePacerTest, PositionsFollowWallTimeUpTo600)
 {
-    CFramePacer pacer;
-    pacer.StartFile(5000);
-    for (int position = 0; position < 600; ++position) {
-        const DWORD now = 5000 + position * 100 + 37;  // every tick a little after its start
-        EXPECT_EQ(pacer.DroppedBefore(position, now), 0) << position;
-        EXPECT_EQ(pacer.WaitUntilPosition(position + 1, now), 63u);
+    // Position p stands for the tick p × 100 ms after the file's start. Columns: file start, now, frames
+    // written; the due position, the empty positions due before the next picture, the wait for its tick.
+    const DWORD cases[][6] = {
+        {5000, 5037, 1, 0, 0, 63},                          // on time
+        {1000, 1250, 1, 2, 1, 0},                           // frame 0 took 250 ms: position 1 stays empty
+        {1000, 1250, 3, 2, 0, 50},                          // three written: position 3 begins at 1300
+        {1000, 4350, 10, 33, 23, 0},                        // a stall of 2.35 s after position 9
+        {0, 59999, 599, 599, 0, 0},                         // the last position of a file
+        {0, 75000, 590, 600, 10, 0},                        // late: filled up to 600, the picture goes on
+        {0, 600000, 600, 600, 0, 0},                        // never beyond 600
+        {0xFFFFFF00u, 0xFFFFFF00u + 1000, 11, 10, 0, 100},  // across the millisecond counter's wrap
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c[0] << " + " << c[1] - c[0] << " ms, " << c[2] << " written");
+        CFramePacer pacer;
+        pacer.StartFile(c[0]);
+        EXPECT_EQ(pacer.DuePosition(c[1]), static_cast<int>(c[3]));
+        EXPECT_EQ(pacer.DroppedBefore(static_cast<int>(c[2]), c[1]), static_cast<int>(c[4]));
+        EXPECT_EQ(pacer.WaitUntilPosition(static_cast<int>(c[2]), c[1]), c[5]);
     }
-}
-
-TEST(FramePacerTest, AnOverrunTickIsFilledSoPositionsMatchWallTime)
-{
-    CFramePacer pacer;
-    pacer.StartFile(1000);
-    // Frame 0 at 1000 took 250 ms; the next tick runs at 1250, which is position 2.
-    EXPECT_EQ(pacer.DroppedBefore(1, 1250), 1);
-    EXPECT_EQ(pacer.DuePosition(1250), 2);
-    // Three frames written (0, dropped 1, 2): the next tick begins at 1300.
-    EXPECT_EQ(pacer.WaitUntilPosition(3, 1250), 50u);
-    // A stall of 2.35 s after position 9: positions 10..32 are due empty before position 33.
-    EXPECT_EQ(pacer.DroppedBefore(10, 1000 + 3350), 23);
-}
-
-TEST(FramePacerTest, TheFileNeverGetsMoreThan600Positions)
-{
-    CFramePacer pacer;
-    pacer.StartFile(0);
-    EXPECT_EQ(pacer.DuePosition(59999), 599);
-    EXPECT_EQ(pacer.DuePosition(60000), 600);
-    EXPECT_EQ(pacer.DuePosition(600000), 600);
-    EXPECT_EQ(pacer.DroppedBefore(590, 75000), 10);  // fill up to 600, the picture goes to the next file
-    EXPECT_EQ(pacer.DroppedBefore(600, 75000), 0);
-}
-
-TEST(FramePacerTest, TimerWrapDoesNotBreakTheTimeline)
-{
-    CFramePacer pacer;
-    const DWORD start = 0xFFFFFF00u;  // 256 ms before the 32-bit millisecond counter wraps
-    pacer.StartFile(start);
-    EXPECT_EQ(pacer.DuePosition(start + 1000), 10);  // wraps past zero
-    EXPECT_EQ(pacer.Elapsed(start + 1000), 1000u);
-    EXPECT_EQ(pacer.WaitUntilPosition(11, start + 1000), 100u);
 }

@@ -2,86 +2,54 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <stdexcept>
-#include <vector>
 
 #include "engine/VideoFileWriter.h"
-#include "framework/Handles.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {
 
-AviLibrary::AviLibrary()
-{
-    AVIFileInit();
-}
-AviLibrary::~AviLibrary()
-{
-    AVIFileExit();
-}
-
 void WriteRecording(const std::wstring& path, int frames)
 {
-    constexpr int kWidth = 64, kHeight = 48;
-    static const std::vector<std::uint8_t> picture = DesktopLikeFrame(kWidth, kHeight, 0);
+    const std::vector<std::uint8_t> picture(64 * 48 * 4, 0x80);
     CVideoFileWriter writer;
-    writer.CreateEncoder(kWidth, kHeight);
+    writer.CreateEncoder(64, 48);
     writer.m_strTempPath = path;
-    if (FAILED(writer.OpenVideoFile()))
-        throw std::runtime_error("cannot create the AVI file");
-    for (int i = 0; i < frames; ++i) {
-        const HRESULT hr = i == 0 ? writer.WriteFrame(32, picture.data()) : writer.WriteDroppedFrame();
-        if (FAILED(hr))
-            throw std::runtime_error("cannot write a frame");
-    }
+    HRESULT hr = writer.OpenVideoFile();
+    for (int i = 0; i < frames && SUCCEEDED(hr); ++i)
+        hr = i == 0 ? writer.WriteFrame(32, picture.data()) : writer.WriteDroppedFrame();
     writer.ReleaseVideoFile();
+    if (FAILED(hr))
+        throw std::runtime_error("cannot write the recording");
 }
-
-namespace {
-
-std::size_t FindChunk(const std::vector<std::uint8_t>& bytes, const char* fourcc)
-{
-    auto it = std::search(bytes.begin(), bytes.end(), fourcc, fourcc + 4);
-    if (it == bytes.end())
-        throw std::runtime_error("chunk not found");
-    return static_cast<std::size_t>(it - bytes.begin()) + 8;  // start of the chunk's data
-}
-
-void PutDword(std::vector<std::uint8_t>& bytes, std::size_t at, DWORD value)
-{
-    std::memcpy(&bytes[at], &value, 4);
-}
-
-}  // namespace
 
 void MakeRateBelowOneFramePerSecond(const std::wstring& path)
 {
     std::vector<std::uint8_t> bytes = ReadBytes(path);
-    const std::size_t avih = FindChunk(bytes, "avih");
-    PutDword(bytes, avih + 0, 2'000'000);  // dwMicroSecPerFrame
-    const std::size_t strh = FindChunk(bytes, "strh");
-    PutDword(bytes, strh + 20, 2);  // dwScale
-    PutDword(bytes, strh + 24, 1);  // dwRate
+    const auto put = [&](const char* chunk, std::size_t offset, DWORD value) {  // into the chunk's data
+        const auto at = std::search(bytes.begin(), bytes.end(), chunk, chunk + 4);
+        if (at == bytes.end())
+            throw std::runtime_error("chunk not found");
+        std::memcpy(&*(at + 8 + offset), &value, sizeof value);
+    };
+    put("avih", 0, 2'000'000);  // microseconds per frame
+    put("strh", 20, 2);         // scale
+    put("strh", 24, 1);         // rate
     WriteBytes(path, bytes);
 }
 
 std::wstring ListFolder(const std::wstring& folder)
 {
-    std::vector<std::wstring> names;
+    std::set<std::wstring> names;
     WIN32_FIND_DATAW entry{};
     lumeno::UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (find) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            names.push_back(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? name + L"\\" : name);
-        } while (FindNextFileW(find.Get(), &entry));
-    }
-    std::sort(names.begin(), names.end());
+    for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.Get(), &entry) != FALSE)
+        names.insert(std::wstring(entry.cFileName) + (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? L"\\" : L""));
     std::wstring list;
-    for (const auto& name : names)
-        list += (list.empty() ? L"" : L" ") + name;
+    for (const std::wstring& name : names)
+        if (name != L".\\" && name != L"..\\")
+            list += (list.empty() ? L"" : L" ") + name;
     return list;
 }
 

@@ -1,31 +1,29 @@
 #pragma once
 
-// Real AVI recordings for catalogue tests and benchmarks: small frames so they are quick to make,
-// with the program's own writer, stream rate and index.
+// Real AVI recordings for catalogue tests and benchmarks, made quickly (64×48 pixels) by the
+// program's own writer, with its stream rate and index.
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <vfw.h>
 
 #include <string>
 
 namespace testsupport {
 
-// AVIFileInit / AVIFileExit for the lifetime of the object (the test process's own thread).
+// AVIFileInit / AVIFileExit for the lifetime of the object (the calling thread).
 struct AviLibrary {
-    AviLibrary();
-    ~AviLibrary();
+    AviLibrary() { AVIFileInit(); }
+    ~AviLibrary() { AVIFileExit(); }
     AviLibrary(const AviLibrary&) = delete;
     AviLibrary& operator=(const AviLibrary&) = delete;
 };
 
-// Writes an AVI of 64×48 pixels with `frames` positions at 10 frames per second: one encoded key
-// frame, then empty positions. Throws when the file cannot be written.
+// `frames` positions at 10 frames per second: one key frame, then empty ones. Throws on failure.
 void WriteRecording(const std::wstring& path, int frames);
-
-// Rewrites the stream header of a file made by WriteRecording so that its rate is below one frame
-// per second (rate 1, scale 2), and the main header to match.
+// Rewrites the headers of a file made by WriteRecording to a rate below one frame per second.
 void MakeRateBelowOneFramePerSecond(const std::wstring& path);
-
-// Names of the entries of a folder (no "." or ".."), sorted; sub-folders end with a backslash.
+// The entries of a folder, sorted and space-separated; sub-folders end in "\".
 [[nodiscard]] std::wstring ListFolder(const std::wstring& folder);
 
 }  // namespace testsupport

@@ -1,7 +1,7 @@
 #pragma once
 
-// A user-interface thread for recording tests: a plain-coloured window covering the whole primary
-// screen (so captured frames are predictable) and a hidden window that counts the messages the
+// A user-interface thread for recording tests: one plain-coloured topmost window over the whole
+// primary screen, so that captured frames are predictable, which also counts the messages the
 // recording thread posts to it.
 
 #include <windows.h>
@@ -13,28 +13,20 @@ namespace testsupport {
 
 class TestDesktop {
 public:
-    explicit TestDesktop(COLORREF colour, UINT countedMessage);
+    // Returns once the screen really shows the colour, or after 20 s (then Shown() is false).
+    TestDesktop(COLORREF colour, UINT countedMessage);
     ~TestDesktop();
-    TestDesktop(const TestDesktop&) = delete;
-    TestDesktop& operator=(const TestDesktop&) = delete;
-
-    [[nodiscard]] HWND NotifyWindow() const { return m_notify; }
-    [[nodiscard]] int Count() const { return m_count.load(); }
-    // Waits until Count() reaches n or the time runs out; returns whether it did.
-    bool WaitForCount(int n, DWORD timeoutMs) const;
+    [[nodiscard]] bool Shown() const { return m_shown; }
+    [[nodiscard]] HWND NotifyWindow() const { return m_window; }
+    [[nodiscard]] int Count() const { return m_count; }
 
 private:
-    static LRESULT CALLBACK CoverProc(HWND, UINT, WPARAM, LPARAM);
-    static LRESULT CALLBACK NotifyProc(HWND, UINT, WPARAM, LPARAM);
     void Pump();
-
-    COLORREF m_colour;
-    UINT m_counted;
+    const COLORREF m_colour;
+    const UINT m_counted;
     std::atomic<int> m_count{0};
-    HWND m_cover = nullptr;
-    HWND m_notify = nullptr;
-    HANDLE m_ready = nullptr;
-    DWORD m_threadId = 0;
+    std::atomic<HWND> m_window{nullptr};
+    bool m_shown = false;
     std::thread m_thread;
 };
 

@@ -1,29 +1,13 @@
-#include "timestore/AVIStorageInfoDispWnd.h"
-
 #include <gtest/gtest.h>
 
+#include "timestore/AVIStorageInfoDispWnd.h"
+
+// Whole KB below 1 MiB, whole MB below 1 GiB, GB with one decimal from there on (no terabytes).
 TEST(StorageInfoPanel, SizeTextSwitchesUnitsAtPowersOf1024AndRoundsLikePrintf)
 {
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(0), L"0KB");
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(511), L"0KB");
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(1023), L"1KB");
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(1048575), L"1024KB");
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(1048576), L"1MB");
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(1073741823), L"1024MB");
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(1073741824), L"1.0GB");
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(1610612736), L"1.5GB");
-    // No terabyte unit: 5 TiB stays in GB; the largest count does not overflow the double.
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(5ull << 40), L"5120.0GB");
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(~0ull), L"17179869184.0GB");
-}
-
-TEST(StorageInfoPanel, CountAndDescriptionCarryTheFigures)
-{
-    EXPECT_EQ(CAVIStorageInfoDispWnd::FormatCount(12), L"12个");
-    CAVIStorageInfoDispWnd panel;
-    EXPECT_EQ(panel.DescribeFigures(), L"文件个数 0个 占用空间 0KB 可用空间 0KB");
-    panel.m_nFileCount = 3;
-    panel.m_ullUsedBytes = 12ull << 20;
-    panel.m_ullFreeBytes = 1610612736;
-    EXPECT_EQ(panel.DescribeFigures(), L"文件个数 3个 占用空间 12MB 可用空间 1.5GB");
+    const ULONGLONG bytes[] = {0, 511, 1023, 1048575, 1048576, 1073741823, 1073741824, 1610612736, 5ull << 40, ~0ull};
+    const wchar_t* const texts[] = {L"0KB",    L"0KB",   L"1KB",   L"1024KB",   L"1MB",
+                                    L"1024MB", L"1.0GB", L"1.5GB", L"5120.0GB", L"17179869184.0GB"};
+    for (std::size_t i = 0; i < std::size(bytes); ++i)
+        EXPECT_EQ(CAVIStorageInfoDispWnd::FormatSize(bytes[i]), texts[i]) << bytes[i];
 }

@@ -1,173 +1,113 @@
 #include <gtest/gtest.h>
 
-#include <ctime>
+#include <atomic>
 
+#include "support/SntpStandIn.h"
 #include "support/TestSupport.h"
 #include "timestore/NetTime.h"
 
+using namespace testsupport;
+
 namespace {
 
-constexpr DWORD kStartOf2024 = 3913056000u;  // 2024-01-01 00:00:00 UTC in SNTP seconds
-constexpr int kJulianDayOf1601 = 2305814;    // day 0 of FILETIME
-constexpr ULONGLONG kFileTimeUnitsPerDay = 864000000000ull;
-
-SYSTEMTIME PlatformDateOfJulianDay(int julianDay, ULONGLONG extraUnits = 0)
+// Milliseconds since 1900-01-01 of a reading, by the platform's calendar.
+LONGLONG MsSince1900(const SYSTEMTIME& st)
 {
-    const ULONGLONG units = static_cast<ULONGLONG>(julianDay - kJulianDayOf1601) * kFileTimeUnitsPerDay + extraUnits;
-    FILETIME ft{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
-    SYSTEMTIME st{};
-    EXPECT_TRUE(::FileTimeToSystemTime(&ft, &st));
-    return st;
+    ULARGE_INTEGER t{};
+    EXPECT_TRUE(SystemTimeToFileTime(&st, reinterpret_cast<FILETIME*>(&t)));
+    return static_cast<LONGLONG>(t.QuadPart / 10000) - 9435484800000;
 }
 
-SYSTEMTIME Time(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
+std::string Text(const SYSTEMTIME& st)
 {
-    return testsupport::MakeSystemTime(year, month, day, hour, minute, second);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u %u", st.wYear, st.wMonth, st.wDay, st.wHour,
+                  st.wMinute, st.wSecond, st.wMilliseconds, st.wDayOfWeek);
+    return text;
 }
 
 }  // namespace
 
-TEST(NetTimeConversion, StartOf2024ReadsAsMondayMidnight)
-{
-    SYSTEMTIME st{};
-    CNetTime::NtpToSystemTime(kStartOf2024, 0, 0, st);
-    EXPECT_EQ(st.wYear, 2024);
-    EXPECT_EQ(st.wMonth, 1);
-    EXPECT_EQ(st.wDay, 1);
-    EXPECT_EQ(st.wHour, 0);
-    EXPECT_EQ(st.wMinute, 0);
-    EXPECT_EQ(st.wSecond, 0);
-    EXPECT_EQ(st.wMilliseconds, 0);
-    EXPECT_EQ(st.wDayOfWeek, 1);
-}
-
-TEST(NetTimeConversion, FractionAndElapsedTimeCarryIntoSeconds)
-{
-    SYSTEMTIME st{};
-    CNetTime::NtpToSystemTime(kStartOf2024, 0xFFFFFFFFu, 0, st);
-    EXPECT_EQ(st.wSecond, 1);
-    EXPECT_EQ(st.wMilliseconds, 0);
-
-    const DWORD twoMs = 8589935u;  // 2.0000001 ms in units of 2^-32 s
-    CNetTime::NtpToSystemTime(kStartOf2024, twoMs, 1999, st);
-    EXPECT_EQ(st.wMilliseconds, 1);
-    EXPECT_EQ(st.wSecond, 2);
-
-    CNetTime::NtpToSystemTime(kStartOf2024 + 3599, 0x80000000u, 61250, st);  // .500 + 61.250 s
-    EXPECT_EQ(st.wHour, 1);
-    EXPECT_EQ(st.wMinute, 1);
-    EXPECT_EQ(st.wSecond, 0);
-    EXPECT_EQ(st.wMilliseconds, 750);
-}
-
-TEST(NetTimeConversion, ElapsedTimeBeyondThirtyTwoBitsOfMilliseconds)
-{
-    // 50 days is more than a 32-bit millisecond counter holds.
-    SYSTEMTIME st{};
-    CNetTime::NtpToSystemTime(kStartOf2024, 0, 50ull * 86400 * 1000 + 7, st);
-    EXPECT_EQ(st.wYear, 2024);
-    EXPECT_EQ(st.wMonth, 2);
-    EXPECT_EQ(st.wDay, 20);
-    EXPECT_EQ(st.wMilliseconds, 7);
-}
-
-TEST(NetTimeConversion, DayNumbersAgreeWithThePlatformCalendarFrom1900To2100)
-{
-    int checked = 0;
-    for (int julianDay = CNetTime::kJulianDayOf1900;; ++julianDay) {
-        const SYSTEMTIME expected = PlatformDateOfJulianDay(julianDay);
-        if (expected.wYear > 2100)
-            break;
-        WORD year = 0, month = 0, day = 0;
-        CNetTime::DayNumberToDate(julianDay, year, month, day);
-        ASSERT_EQ(year, expected.wYear) << "day number " << julianDay;
-        ASSERT_EQ(month, expected.wMonth) << "day number " << julianDay;
-        ASSERT_EQ(day, expected.wDay) << "day number " << julianDay;
-        ++checked;
-    }
-    EXPECT_EQ(checked, 73414);  // 201 years, 49 of them leap years
-}
-
-TEST(NetTimeConversion, EverySntpDayHasThePlatformDateAndWeekday)
+TEST(NetTimeTest, ReadingsAgreeWithThePlatformsCalendarAndCarryMilliseconds)
 {
     // The last second of each day the 32-bit seconds field can hold (up to February 2036).
-    for (DWORD days = 0; days < 0xFFFFFFFFu / 86400; ++days) {
-        SYSTEMTIME st{};
-        CNetTime::NtpToSystemTime(days * 86400 + 86399, 0, 0, st);
-        const SYSTEMTIME expected =
-            PlatformDateOfJulianDay(CNetTime::kJulianDayOf1900 + static_cast<int>(days), 86399ull * 10000000);
-        ASSERT_EQ(st.wYear, expected.wYear) << "day " << days;
-        ASSERT_EQ(st.wMonth, expected.wMonth) << "day " << days;
-        ASSERT_EQ(st.wDay, expected.wDay) << "day " << days;
-        ASSERT_EQ(st.wDayOfWeek, expected.wDayOfWeek) << "day " << days;
-        ASSERT_EQ(st.wHour, 23);
-        ASSERT_EQ(st.wMinute, 59);
-        ASSERT_EQ(st.wSecond, 59);
+    for (ULONGLONG days = 0; days < 0xFFFFFFFFu / 86400; ++days) {
+        SYSTEMTIME st{}, expected{};
+        CNetTime::NtpToSystemTime(static_cast<DWORD>(days * 86400 + 86399), 0, 0, st);
+        const ULONGLONG units = (days * 86400 + 86399) * 10'000'000 + 94354848000000000;  // since 1601
+        const FILETIME ft{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
+        ASSERT_TRUE(FileTimeToSystemTime(&ft, &expected));
+        ASSERT_EQ(Text(st), Text(expected)) << "day " << days;
     }
-}
-
-TEST(NetTimeTimeValue, RejectsFieldsOutOfRange)
-{
-    const SYSTEMTIME bad[] = {
-        Time(2024, 0, 10),
-        Time(2024, 13, 10),
-        Time(2024, 5, 0),
-        Time(2024, 5, 32),
-        Time(2024, 5, 10, 24),
-        Time(2024, 5, 10, 12, 60),
-        Time(2024, 5, 10, 12, 30, 60),
+    constexpr DWORD k2024 = 3913056000u;  // 2024-01-01 00:00:00 UTC, a Monday
+    const std::tuple<DWORD, DWORD, ULONGLONG, const char*> cases[] = {
+        {k2024, 0xFFF00000u, 0, "2024-01-01 00:00:01.000 1"},               // 999.76 ms round up to a second
+        {k2024, 8589935u, 1999, "2024-01-01 00:00:02.001 1"},               // 2 ms + 1.999 s
+        {k2024 + 3599, 0x80000000u, 61250, "2024-01-01 01:01:00.750 1"},    // .500 + 61.250 s
+        {k2024, 0, 50ull * 86400 * 1000 + 7, "2024-02-20 00:00:00.007 2"},  // beyond 32 bits of ms
     };
-    for (const SYSTEMTIME& st : bad) {
-        __time64_t value = 123;
-        EXPECT_EQ(CNetTime::ToTimeValue(st, value), E_FAIL) << st.wYear << '-' << st.wMonth << '-' << st.wDay << ' '
-                                                            << st.wHour << ':' << st.wMinute << ':' << st.wSecond;
+    for (const auto& [seconds, fraction, elapsedMs, expected] : cases) {
+        SYSTEMTIME st{};
+        CNetTime::NtpToSystemTime(seconds, fraction, elapsedMs, st);
+        EXPECT_EQ(Text(st), expected);
     }
 }
 
-TEST(NetTimeTimeValue, TimesBefore1970AreErrorsAndBefore1900AreZero)
-{
-    __time64_t value = 123;
-    EXPECT_EQ(CNetTime::ToTimeValue(Time(1960, 6, 15, 12), value), E_INVALIDARG);
-    EXPECT_EQ(CNetTime::ToTimeValue(Time(1900, 1, 1), value), E_INVALIDARG);
-
-    // All-zero transmit time of a server: 1900-01-01 as a reading.
-    SYSTEMTIME zero{};
-    CNetTime::NtpToSystemTime(0, 0, 0, zero);
-    EXPECT_EQ(CNetTime::ToTimeValue(zero, value), E_INVALIDARG);
-
-    value = 123;
-    EXPECT_EQ(CNetTime::ToTimeValue(Time(1899, 12, 31), value), S_OK);
-    EXPECT_EQ(value, 0);
-}
-
-TEST(NetTimeTimeValue, AddingAnOffsetAndBreakingDownLocallyShiftsTheReading)
-{
-    // How the overlay derives its clocks: the machine's own zone cancels out.
-    __time64_t value = 0;
-    ASSERT_EQ(CNetTime::ToTimeValue(Time(2024, 2, 28, 20, 30, 15), value), S_OK);
-    value += 8 * 3600;
-    std::tm local{};
-    ASSERT_EQ(::_localtime64_s(&local, &value), 0);
-    EXPECT_EQ(local.tm_year + 1900, 2024);
-    EXPECT_EQ(local.tm_mon + 1, 2);
-    EXPECT_EQ(local.tm_mday, 29);
-    EXPECT_EQ(local.tm_hour, 4);
-    EXPECT_EQ(local.tm_min, 30);
-    EXPECT_EQ(local.tm_sec, 15);
-}
-
-TEST(NetTimeConnected, AReplyUpTo4500MsOldCountsAsConnected)
+TEST(NetTimeTest, AReplyUpTo4500MsOldCountsAsConnected)
 {
     const ULONGLONG reply = 10'000'000;
+    EXPECT_TRUE(CNetTime::IsReplyFresh(reply, reply));
     EXPECT_TRUE(CNetTime::IsReplyFresh(reply + 4500, reply));
     EXPECT_FALSE(CNetTime::IsReplyFresh(reply + 4501, reply));
-    EXPECT_TRUE(CNetTime::IsReplyFresh(reply, reply));
     EXPECT_TRUE(CNetTime::IsReplyFresh(reply - 20, reply)) << "a reply newer than the reading is fresh";
 }
 
-TEST(NetTimeClient, TheProgramsClientAsksTheBuiltInServersOnPort123)
+// One client against a stand-in server on loopback whose clock reads 2035-01-01 00:00:00.250 UTC,
+// far from the machine's, so that a reading tells by itself where it came from.
+TEST(NetTimeTest, SynchronisesOnceThenFollowsTheServersReplies)
 {
-    EXPECT_EQ(g_netTime.Port(), 123);
-    ASSERT_EQ(g_netTime.Servers().size(), 10u);
-    EXPECT_FALSE(g_netTime.IsSynchronised());
+    constexpr DWORD kServerSeconds = 4260211200u;
+    constexpr LONGLONG kServerMs = LONGLONG{kServerSeconds} * 1000 + 250;
+    const char* const servers[] = {"127.0.0.2", "127.0.0.1"};  // the first one never answers
+    CWinsockSession winsock;
+    std::atomic<int> answers{0}, badRequests{0};
+    const SntpResponder respond = [&](const SntpRequest& request) {
+        badRequests += request.bytes.size() != 48 || request.bytes[0] != 0x0B ||  // no leap warning, version 1, client
+                       std::any_of(request.bytes.begin() + 1, request.bytes.end(), [](auto b) { return b != 0; });
+        // Every answer after the first is a day later: the time base taken at synchronisation stays.
+        return std::vector<SntpDatagram>{{SntpReply(kServerSeconds + (answers++ ? 86400 : 0), 0x40000000u)}};
+    };
+    auto server = std::make_unique<SntpStandIn>(std::vector<std::string>{"127.0.0.1"}, 47102, respond);
+    ASSERT_TRUE(server->IsListening());
+    CNetTime client(servers, 47102);
+
+    SYSTEMTIME machine{}, reading{}, synced{}, later{};
+    EXPECT_FALSE(client.GetNetTime(reading));  // not synchronised: the machine's UTC clock
+    GetSystemTime(&machine);
+    EXPECT_NEAR(MsSince1900(machine), MsSince1900(reading), 5000);
+    const ULONGLONG started = GetTickCount64();
+    client.m_hThread.Reset(CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, &client, 0, nullptr));
+    ASSERT_TRUE(WaitUntil([&] { return client.IsSynchronised(); }, 15000));
+    const ULONGLONG syncedFrom = GetTickCount64();
+    EXPECT_TRUE(client.GetNetTime(synced));
+    const ULONGLONG syncedTo = GetTickCount64();
+    EXPECT_GE(MsSince1900(synced), kServerMs);
+    EXPECT_LE(MsSince1900(synced), kServerMs + static_cast<LONGLONG>(syncedTo - started) + 1);
+
+    // Without replies the connection turns abnormal once the last one is more than 4.5 s old; the
+    // readings keep the network time base and advance with the tick count.
+    server->Shutdown();
+    ASSERT_TRUE(WaitUntil([&] { return !client.GetNetTime(reading); }, 20000));
+    EXPECT_GT(GetTickCount64() - server->LastSentTick(), 4500u) << "disconnected while the last reply was fresh";
+    const ULONGLONG laterFrom = GetTickCount64();
+    EXPECT_FALSE(client.GetNetTime(later));
+    const ULONGLONG laterTo = GetTickCount64();
+    EXPECT_GE(MsSince1900(later) - MsSince1900(synced), static_cast<LONGLONG>(laterFrom - syncedTo) - 1);
+    EXPECT_LE(MsSince1900(later) - MsSince1900(synced), static_cast<LONGLONG>(laterTo - syncedFrom) + 1);
+
+    server = std::make_unique<SntpStandIn>(std::vector<std::string>{"127.0.0.1"}, 47102, respond);
+    EXPECT_TRUE(WaitUntil([&] { return client.GetNetTime(reading); }, 20000)) << "never connected again";
+    EXPECT_EQ(reading.wDay, 1) << "a later answer replaced the time base";
+    EXPECT_EQ(badRequests.load(), 0) << "a request is 0x0B and 47 zero bytes";
+    EXPECT_TRUE(client.Stop(20000));
 }
