@@ -69,4 +69,8 @@ if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET Lumeno)
              $<TARGET_FILE_DIR:Lumeno> ${CMAKE_SOURCE_DIR})
     set_tests_properties(e2e PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE
                          ENVIRONMENT "${WINE_TEST_ENV}")
+    add_test(NAME faults COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run-faults.py
+             $<TARGET_FILE_DIR:Lumeno> ${CMAKE_SOURCE_DIR})
+    set_tests_properties(faults PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE
+                         ENVIRONMENT "${WINE_TEST_ENV}")
 endif()

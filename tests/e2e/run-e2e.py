@@ -218,14 +218,16 @@ def check_looks(what, title, text_left, buttons={}):
 
 def tray_picture():
     """The first icon of Wine's own notification-area window (shown since no desktop panel runs):
-    'recording' for the green play sign, 'idle' for the grey pause sign, None for neither."""
+    'recording' for the green play sign, 'idle' for the grey pause sign, 'warning' for the amber
+    disc, None for none of them."""
     ids = run("xdotool", "search", "--onlyvisible", "--name", "^Wine System Tray$").stdout.split()
     shot = grab(ids[0].decode()) if ids else None  # the window may go between the two commands
     if shot is None:
         return None
     icon = pixels(shot, (0, 0, 20, 20))
     lit, dim = sum(map(green, icon)), sum(1 for p in icon if grey(p, 60, 180))
-    return "recording" if lit > 20 else "idle" if lit == 0 and dim > 20 else None
+    amber = sum(1 for p in icon if p[0] > 200 and 110 < p[1] < 200 and p[2] < 80)  # the warning disc
+    return ("warning" if amber > 100 else "recording" if lit > 20 else "idle" if lit == 0 and dim > 20 else None)
 
 
 def check_tray(picture, what):
@@ -408,7 +410,7 @@ def automatic_recording():
     check(program.poll() is None, "the process goes on until the system ends it")
 
 
-def main():
+def main(scenarios):
     shutil.rmtree(SCRATCH, ignore_errors=True)
     os.makedirs(VIDEOS)
     shutil.copy(os.path.join(BIN, "Lumeno.exe"), EXE)
@@ -424,7 +426,7 @@ def main():
     standin = subprocess.Popen([sys.executable, os.path.join(SRC, "tools", "sntp-standin.py"), "--builtin"],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        for scenario in (first_run, stored_settings, automatic_recording):
+        for scenario in scenarios:
             try:
                 scenario()
             except Exception as error:  # a broken step fails its scenario, not the whole run
@@ -442,4 +444,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main((first_run, stored_settings, automatic_recording)))

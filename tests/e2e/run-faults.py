@@ -1,0 +1,173 @@
+#!/usr/bin/python3
+"""Fault campaign against the real Lumeno.exe: killed while recording, its storage folder removed,
+its disk full, started twice, and started on garbage settings. Each case ends with every finished
+recording decoding cleanly. Same environment and helpers as run-e2e.py.
+
+Usage: run-faults.py BUILD_BIN_DIR SOURCE_DIR
+"""
+
+import importlib
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+e2e = importlib.import_module("run-e2e")
+check, drv, poll, run = e2e.check, e2e.drv, e2e.poll, e2e.run
+VIDEOS, CURRENT, MAIN = e2e.VIDEOS, e2e.CURRENT, e2e.MAIN
+KEPT = os.path.join(VIDEOS, "LumenoData")
+
+
+def positions(path):
+    result = run("ffprobe", "-v", "error", "-show_entries", "stream=nb_frames", "-of", "csv=p=0", path)
+    return int(result.stdout.strip() or -1)
+
+
+def all_decode(what):
+    for name in e2e.finished_files():
+        e2e.check_decodes(os.path.join(VIDEOS, name), "%s: %s" % (what, name))
+
+
+def record_automatically():
+    e2e.write_ini(e2e.windows_path(VIDEOS), 600, auto_record=1)
+    e2e.start_program()
+    return check(poll(lambda: os.path.exists(CURRENT)), "recording starts by itself")
+
+
+def chunks_written():
+    try:
+        with open(CURRENT, "rb") as f:
+            data = f.read()
+        return data.count(b"00dc") + data.count(b"00db")
+    except OSError:
+        return 0
+
+
+def lumeno_processes():
+    return len(run("pgrep", "-f", "Lumeno.exe").stdout.split())
+
+
+def killed():
+    print("== killed hard after 25 s of recording", flush=True)
+    shutil.rmtree(VIDEOS, ignore_errors=True)
+    os.makedirs(VIDEOS)
+    e2e.write_ini(e2e.windows_path(VIDEOS), 600, auto_record=1)
+    e2e.start_program()
+    for _ in range(3000):  # a fine poll: the file's appearance is its true start
+        if os.path.exists(CURRENT):
+            break
+        time.sleep(0.02)
+    started = time.time()
+    check(poll(lambda: chunks_written() >= 250, 60), "about 25 s recorded")
+    e2e.program.kill()  # SIGKILL: nothing of the program runs any more
+    e2e.program.wait()
+    e2e.drv("gone", MAIN, 10000)
+    left = chunks_written()
+    check(left >= 250, "the killed recording left %d frames in RECORDING.AVI" % left)
+    e2e.start_program()
+    check(poll(lambda: len(e2e.finished_files()) == 1, 60), "the next start recovers it (%s)" % e2e.finished_files())
+    for name in e2e.finished_files()[:1]:
+        named = time.mktime(time.strptime(name, "%Y%m%d-%H%M%S.AVI"))
+        # A name counts whole seconds: the true start's own name lies up to a second before it.
+        check(-2.0 < named - started <= 1.0, "named within a second of the true start's second (%s, %.2f s)"
+              % (name, named - started))
+        check(left - 3 <= positions(os.path.join(VIDEOS, name)) <= left + 1, "holds the %d frames left" % left)
+        e2e.check_decodes(os.path.join(VIDEOS, name), "the recovered recording")
+    check(poll(lambda: chunks_written() >= 20), "recording resumes in a new file")
+
+
+def warned_then_normal(break_it, mend_it, what):
+    """Breaks the storage while recording: the warning picture and a balloon within 15 s, the
+    program alive; mended, recording resumes by itself and the normal picture returns."""
+    if not record_automatically():
+        return
+    e2e.record_frames(20)
+    break_it()
+    check(poll(lambda: e2e.tray_picture() == "warning", 15), what + ": the tray shows the warning within 15 s")
+    check(drv("wait", "#tooltips_class32", 5000)[0] == 0, what + ": a balloon tells why")
+    check(e2e.program.poll() is None, what + ": still running")
+    mend_it()
+    check(poll(lambda: e2e.tray_picture() == "recording", 30), what + ": back to the recording picture by itself")
+    check(poll(lambda: chunks_written() >= 20), what + ": recording resumed")
+    drv("send", MAIN, e2e.WM_ENDSESSION, 1, 0)
+    all_decode(what)
+
+
+def folder_removed():
+    print("== the storage folder removed while recording, then created again", flush=True)
+    shutil.rmtree(VIDEOS, ignore_errors=True)
+    os.makedirs(VIDEOS)
+    warned_then_normal(lambda: shutil.rmtree(VIDEOS), lambda: os.makedirs(VIDEOS), "folder removed")
+
+
+def disk_full():
+    print("== a small disk that fills up, then gets space back", flush=True)
+    shutil.rmtree(VIDEOS, ignore_errors=True)
+    os.makedirs(VIDEOS)
+    mount = run("mount", "-t", "tmpfs", "-o", "size=40m", "tmpfs", VIDEOS)
+    if not check(mount.returncode == 0, "a 40 MB file system for the storage folder (%s)" % mount.stderr):
+        return
+    filler = os.path.join(VIDEOS, "filler")
+    try:
+        warned_then_normal(lambda: run("dd", "if=/dev/zero", "of=" + filler, "bs=64k"), lambda: os.remove(filler),
+                           "disk full")
+        # The file the full disk cut short was kept aside, then recovered once a file could be
+        # finished again: two recordings, nothing left in the program's sub-folder.
+        check(len(e2e.finished_files()) >= 2 and not os.listdir(KEPT),
+              "the cut-short recording was recovered (%s; kept: %s)" % (e2e.finished_files(), os.listdir(KEPT)))
+    finally:
+        e2e.kill_program()
+        run("umount", "-l", VIDEOS)
+
+
+def started_twice():
+    print("== a second start while recording, and two starts at once", flush=True)
+    shutil.rmtree(VIDEOS, ignore_errors=True)
+    os.makedirs(VIDEOS)
+    if not record_automatically():
+        return
+    check(poll(lambda: e2e.out("state", MAIN).startswith("0")), "the window hides while recording")
+    second = subprocess.Popen(["wine", e2e.EXE], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    check(second.wait(60) == 0, "the second start ends by itself")
+    check(poll(lambda: e2e.out("state", MAIN).startswith("1")), "and brings the running window to the front")
+    check(lumeno_processes() == 1 and e2e.program.poll() is None, "one Lumeno runs")
+    e2e.record_frames(10)
+    e2e.kill_program()
+    os.remove(CURRENT)
+
+    both = [subprocess.Popen(["wine", e2e.EXE], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL) for _ in range(2)]
+    check(poll(lambda: sum(p.poll() is None for p in both) == 1, 60), "of two starts at once, one stays")
+    e2e.program = next((p for p in both if p.poll() is None), None)
+    e2e.record_frames(20)
+    drv("send", MAIN, e2e.WM_ENDSESSION, 1, 0)
+    check(len(e2e.finished_files()) >= 1, "it recorded")
+    all_decode("two starts")
+
+
+def garbage_settings():
+    print("== garbage settings files", flush=True)
+    rnd = random.Random(13)
+    noise = lambda n: bytes(rnd.getrandbits(8) for _ in range(n))
+    cases = {"random bytes": noise(4096), "4 MB of noise": noise(1 << 22),
+             "a megabyte line": b"\xff\xfe" + ("[基础]\r\n存储位置=" + "x" * (1 << 20) + "\r\n").encode("utf-16-le"),
+             "big-endian mark": b"\xfe\xff" + noise(2000), "UTF-8 mark": b"\xef\xbb\xbf" + noise(2000),
+             "a lone mark": b"\xff\xfe"}
+    for what, data in cases.items():
+        with open(e2e.INI, "wb") as f:
+            f.write(data)
+        e2e.start_program()
+        check(e2e.wait_settings_dialog() and e2e.out("text", e2e.SETTINGS, e2e.IDC_STORAGE_PATH) == "",
+              what + ": the settings dialog asks for a folder")
+        drv("click", e2e.SETTINGS, e2e.IDCANCEL)
+        check(e2e.program_ended(), what + ": Cancel ends the program")
+        with open(e2e.INI, "rb") as f:
+            check(f.read() == data, what + ": the file is left as it was")
+
+
+if __name__ == "__main__":
+    sys.exit(e2e.main((killed, folder_removed, disk_full, started_twice, garbage_settings)))
