@@ -1,7 +1,7 @@
 // A small test driver that runs in the same Wine session as Lumeno and acts as a user would: finds
 // its windows, reads and sets control states, clicks buttons and sends messages.
 // Usage: lumeno_driver COMMAND NAME ARGS...   (prints results on stdout, exit code 0 on success)
-// NAME is a top-level window's title, or its class when it starts with '#' ("#32768": a popup menu).
+// NAME is a top-level window's title, or '#' and its class ("#32768": a popup menu; "#tooltips_class32").
 //   hold                       stays on the desktop until ended (prints "ready" when on it)
 //   wait NAME [ms]             wait until a visible window NAME exists
 //   gone NAME [ms]             wait until no window NAME exists
@@ -36,7 +36,8 @@ BOOL CALLBACK Match(HWND hwnd, LPARAM lp)
         GetClassNameW(hwnd, text, 512);
     else
         GetWindowTextW(hwnd, text, 512);
-    if (wcscmp(text, s->name) == 0 && (!s->visibleOnly || IsWindowVisible(hwnd)) &&
+    const bool named = wcscmp(text, s->name) == 0 || (s->name[0] == L'#' && wcscmp(text, s->name + 1) == 0);
+    if (named && (!s->visibleOnly || IsWindowVisible(hwnd)) &&
         (!s->owner || GetWindow(hwnd, GW_OWNER) == s->owner)) {
         s->found = hwnd;
         return FALSE;
