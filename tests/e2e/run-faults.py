@@ -27,8 +27,13 @@ def positions(path):
 
 
 def all_decode(what):
+    """Every finished recording plays, and is one the catalogue takes at the next start: it has its
+    index and its header counts its positions."""
     for name in e2e.finished_files():
-        e2e.check_decodes(os.path.join(VIDEOS, name), "%s: %s" % (what, name))
+        path = os.path.join(VIDEOS, name)
+        e2e.check_decodes(path, "%s: %s" % (what, name))
+        with open(path, "rb") as f:
+            check(b"idx1" in f.read() and positions(path) > 0, "%s: %s has its index" % (what, name))
 
 
 def record_automatically():
