@@ -110,7 +110,7 @@ def kill_program():
     if program and program.poll() is None:
         program.kill()
         program.wait()
-        drv("gone", MAIN, 100)
+    drv("gone", MAIN, 10000)  # the system has cleaned up after it: a new start is a first start
 
 
 def finished_files():

@@ -52,7 +52,17 @@ def chunks_written():
 
 
 def lumeno_processes():
-    return len(run("pgrep", "-f", "Lumeno.exe").stdout.split())
+    """Command lines of the running Lumeno processes (the Windows program is argv[0] of its process)."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                argv = f.read().split(b"\0")
+        except OSError:
+            continue
+        if argv[0].lower().endswith(b"lumeno.exe"):
+            found.append(b" ".join(argv).decode("utf-8", "replace"))
+    return found
 
 
 def killed():
@@ -93,7 +103,7 @@ def warned_then_normal(break_it, mend_it, what):
     break_it()
     check(poll(lambda: e2e.tray_picture() == "warning", 15), what + ": the tray shows the warning within 15 s")
     check(drv("wait", "#tooltips_class32", 10000)[0] == 0, what + ": a balloon tells why")
-    check(e2e.program.poll() is None, what + ": still running")
+    check(e2e.program.poll() is None, what + ": still running (%s)" % lumeno_processes())
     mend_it()
     check(poll(lambda: e2e.tray_picture() == "recording", 30), what + ": back to the recording picture by itself")
     check(poll(lambda: chunks_written() >= 20), what + ": recording resumed")
@@ -139,7 +149,7 @@ def started_twice():
                               stderr=subprocess.DEVNULL)
     check(second.wait(60) == 0, "the second start ends by itself")
     check(poll(lambda: e2e.out("state", MAIN).startswith("1")), "and brings the running window to the front")
-    check(lumeno_processes() == 1 and e2e.program.poll() is None, "one Lumeno runs")
+    check(len(lumeno_processes()) == 1 and e2e.program.poll() is None, "one Lumeno runs (%s)" % lumeno_processes())
     e2e.record_frames(10)
     e2e.kill_program()
     os.remove(CURRENT)
