@@ -52,7 +52,7 @@ def chunks_written():
 
 
 def lumeno_processes():
-    """Command lines of the running Lumeno processes (the Windows program is argv[0] of its process)."""
+    """Command lines of this run's Lumeno processes (the Windows program is argv[0] of its process)."""
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -60,7 +60,7 @@ def lumeno_processes():
                 argv = f.read().split(b"\0")
         except OSError:
             continue
-        if argv[0].lower().endswith(b"lumeno.exe"):
+        if argv[0].startswith(e2e.EXE.encode()):  # this run's copy, not another Wine session's
             found.append(b" ".join(argv).decode("utf-8", "replace"))
     return found
 
