@@ -14,15 +14,6 @@ namespace {
 constexpr DWORD kMaxHeaderListBytes = 1 << 20;
 constexpr std::size_t kStreamHeaderBytes = 56;  // AVISTREAMHEADER without its chunk id and size
 
-bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size)
-{
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    DWORD read = 0;
-    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && ReadFile(file, buffer, size, &read, nullptr) &&
-           read == size;
-}
-
 DWORD Le32(const std::uint8_t* p)
 {
     DWORD value = 0;
@@ -60,6 +51,15 @@ bool FindVideoStreamHeader(const std::vector<std::uint8_t>& list, std::size_t fr
 
 }  // namespace
 
+bool ReadFileAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size)
+{
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD read = 0;
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && ReadFile(file, buffer, size, &read, nullptr) &&
+           read == size;
+}
+
 HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures)
 {
     // Read by hand rather than through the AVI library: a storage folder may hold anything, and
@@ -73,7 +73,7 @@ HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures)
         return HRESULT_FROM_WIN32(GetLastError());
     const auto size = static_cast<ULONGLONG>(fileSize.QuadPart);
     std::uint8_t riff[12];
-    if (!ReadAt(file.Get(), 0, riff, sizeof(riff)) || !IsId(riff, "RIFF") || !IsId(riff + 8, "AVI "))
+    if (!ReadFileAt(file.Get(), 0, riff, sizeof(riff)) || !IsId(riff, "RIFF") || !IsId(riff + 8, "AVI "))
         return AVIERR_FILEREAD;
 
     // Top-level chunks: a header list, a frame list and an index, each inside the file.
@@ -81,7 +81,7 @@ HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures)
     AviFileFigures found;
     for (ULONGLONG at = 12; at + 8 <= size;) {
         std::uint8_t chunk[12];
-        if (!ReadAt(file.Get(), at, chunk, at + 12 <= size ? 12 : 8))
+        if (!ReadFileAt(file.Get(), at, chunk, at + 12 <= size ? 12 : 8))
             return AVIERR_FILEREAD;
         const DWORD length = Le32(chunk + 4);
         if (length > size - at - 8)
@@ -90,7 +90,7 @@ HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures)
             if (length > kMaxHeaderListBytes)
                 return AVIERR_FILEREAD;
             std::vector<std::uint8_t> list(length);
-            if (!ReadAt(file.Get(), at + 8, list.data(), length) ||
+            if (!ReadFileAt(file.Get(), at + 8, list.data(), length) ||
                 !FindVideoStreamHeader(list, 4, list.size(), found))
                 return AVIERR_FILEREAD;
             header = true;

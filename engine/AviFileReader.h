@@ -13,6 +13,9 @@ struct AviFileFigures {
     DWORD dwScale = 0;
 };
 
+// Reads exactly `size` bytes at `offset` of an open file; false on a short read or an error.
+[[nodiscard]] bool ReadFileAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size);
+
 // Fails (error result, figures zero) for anything that is not a readable AVI file.
 [[nodiscard]] HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures);
 

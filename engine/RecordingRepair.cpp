@@ -29,15 +29,6 @@ constexpr DWORD kHeaderSearchBytes = 1 << 20;
 constexpr DWORD kMaxChunkBytes = 64u << 20;
 constexpr std::uint8_t kVopStartCode = 0xB6;
 
-bool ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size)
-{
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    DWORD read = 0;
-    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && ReadFile(file, buffer, size, &read, nullptr) &&
-           read == size;
-}
-
 std::uint32_t Le32(const std::uint8_t* p)
 {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -83,7 +74,7 @@ std::size_t FindStartCode(const std::uint8_t* data, std::size_t size, std::uint8
 bool FindFirstChunk(HANDLE file, ULONGLONG fileSize, ULONGLONG& offset)
 {
     std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<ULONGLONG>(fileSize, kHeaderSearchBytes)));
-    if (head.size() < 8 || !ReadAt(file, 0, head.data(), static_cast<DWORD>(head.size())))
+    if (head.size() < 8 || !ReadFileAt(file, 0, head.data(), static_cast<DWORD>(head.size())))
         return false;
     for (std::size_t i = 0; i + 12 <= head.size(); i += 2) {
         if (Le32(&head[i]) == FourCc('L', 'I', 'S', 'T') && Le32(&head[i + 8]) == FourCc('m', 'o', 'v', 'i')) {
@@ -111,7 +102,7 @@ std::vector<CRecordingRepair::Chunk> CRecordingRepair::FindChunks(HANDLE file)
         return chunks;
     const auto fileSize = static_cast<ULONGLONG>(size.QuadPart);
     std::uint8_t header[8];
-    while (offset + 8 <= fileSize && ReadAt(file, offset, header, sizeof(header))) {
+    while (offset + 8 <= fileSize && ReadFileAt(file, offset, header, sizeof(header))) {
         const std::uint32_t id = Le32(header);
         const DWORD length = Le32(header + 4);
         const bool frame = id == kFrameChunk || id == kFrameChunkAlt;
@@ -185,7 +176,7 @@ bool CRecordingRepair::HoldsPicture(const std::wstring& path)
     for (const Chunk& chunk : FindChunks(file.Get())) {
         data.resize(chunk.dwSize);
         int width = 0, height = 0;
-        if (chunk.dwSize > 0 && ReadAt(file.Get(), chunk.ullOffset, data.data(), chunk.dwSize) &&
+        if (chunk.dwSize > 0 && ReadFileAt(file.Get(), chunk.ullOffset, data.data(), chunk.dwSize) &&
             IsKeyFrame(data.data(), data.size()) && ReadPictureSize(data.data(), data.size(), width, height))
             return true;
     }
@@ -199,7 +190,7 @@ HRESULT CRecordingRepair::Repair(HANDLE orphan, const std::wstring& outPath, Res
     std::vector<std::uint8_t> data;
     auto load = [&](const Chunk& chunk) {
         data.resize(chunk.dwSize);
-        return chunk.dwSize == 0 || ReadAt(orphan, chunk.ullOffset, data.data(), chunk.dwSize);
+        return chunk.dwSize == 0 || ReadFileAt(orphan, chunk.ullOffset, data.data(), chunk.dwSize);
     };
 
     // Decoding starts at a key frame, which carries the picture size. The writer begins every file
