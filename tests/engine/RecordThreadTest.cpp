@@ -25,7 +25,7 @@ std::vector<std::wstring> Recordings(const std::wstring& folder)  // finished on
     std::wistringstream names(ListFolder(folder));
     std::vector<std::wstring> paths;
     for (std::wstring name; names >> name;)
-        if (name != CRecordThread::kTempFileName)
+        if (name != CRecordThread::kTempFileName && name.back() != L'\\')  // not the program's sub-folder
             paths.push_back(folder + L"\\" + name);
     return paths;
 }
@@ -125,32 +125,37 @@ TEST_F(RecordThreadTest, FilesOf600PositionsFollowWallTimeThroughAStall)
     EXPECT_NEAR(startAfterOn(1) - startAfterOn(0), 60.0, 2.5);
 }
 
-// A tiny file system, full during the second of three recordings: the first stays untouched, the third
-// is whole. (Wine's AVIFIL32 buffers its writes and never reports the full disk: the second is not checked.)
+// A tiny file system that fills up under the second of three recordings: the first stays untouched, the
+// second is finished with what reached the disk once the disk has room again, the third is whole.
+// (Wine's AVIFIL32 never reports the full disk: the recorder sees it by the file no longer growing.)
 TEST_F(RecordThreadTest, AFullDiskLosesNothingFinished)
 {
     const std::wstring folder = m_folder.File(L"small"), temp = folder + L"\\" + CRecordThread::kTempFileName;
     const std::string mount = UnixPath(folder);
     int rc = 0;
-    const std::string log = RunHost("mkdir '" + mount + "' && mount -t tmpfs -o size=3m tmpfs '" + mount + "'", &rc);
+    const std::string log = RunHost("mkdir '" + mount + "' && mount -t tmpfs -o size=12m tmpfs '" + mount + "'", &rc);
     if (rc != 0)
         GTEST_SKIP() << "cannot mount a small file system here: " << log;
     const std::shared_ptr<void> unmount(nullptr, [&](void*) { (void)RunHost("umount -l '" + mount + "'"); });
     CRecordThread recorder(m_netTime, {});
     ASSERT_TRUE(recorder.Start(folder, 60, FALSE, m_desktop.NotifyWindow()));
     std::vector<std::uint8_t> first;
-    for (const std::string before : {"true", "dd if=/dev/zero of=filler bs=4k", "rm filler"}) {
-        (void)RunHost("cd '" + mount + "' && " + before + " 2>/dev/null");
+    for (const std::string during : {"true", "dd if=/dev/zero of=filler bs=4k", "true"}) {
         recorder.SetRecording(TRUE);
         ASSERT_TRUE(WaitUntil([&] { return FileExists(temp); }, 10000));
-        recorder.SetRecording(FALSE);
+        (void)RunHost("cd '" + mount + "' && " + during + " 2>/dev/null");
+        recorder.SetRecording(during == "true" ? FALSE : TRUE);  // a full disk finishes the file by itself
         ASSERT_TRUE(WaitUntil([&] { return !FileExists(temp); }, 10000));
+        recorder.SetRecording(FALSE);
+        (void)RunHost("rm -f '" + mount + "/filler'");
         if (first.empty())
             first = ReadBytes(Recordings(folder).at(0));
     }
-    EXPECT_EQ(ReadBytes(Recordings(folder).at(0)), first);
-    EXPECT_EQ(PositionMap(Recordings(folder).back())[0], 'K');
-    EXPECT_EQ(DecodeErrors(Recordings(folder).back()), "");
+    const auto files = Recordings(folder);
+    ASSERT_EQ(files.size(), 3u) << "the cut-short one recovered when the third was finished";
+    EXPECT_EQ(ReadBytes(files[0]), first);
+    for (const std::wstring& file : files)
+        EXPECT_EQ(PositionMap(file)[0] + DecodeErrors(file), "K");
 }
 
 // Frames captured and written on the test's thread: the overlay and its clocks, with and without the
