@@ -28,14 +28,16 @@ bool IsId(const std::uint8_t* p, const char* id)
 
 // The first video stream header inside the "hdrl" list, walked within its own bounds.
 bool FindVideoStreamHeader(const std::vector<std::uint8_t>& list, std::size_t from, std::size_t to,
-                           AviFileFigures& figures)
+                           AviFileFigures& figures, int depth = 0)
 {
+    if (depth > 2)
+        return false;  // stream lists sit one level down; deeper nesting is a hostile file
     while (from + 8 <= to) {
         const DWORD size = Le32(&list[from + 4]);
         if (size > to - from - 8)
             return false;
         if (IsId(&list[from], "LIST") && size >= 4 && IsId(&list[from + 8], "strl") &&
-            FindVideoStreamHeader(list, from + 12, from + 8 + size, figures))
+            FindVideoStreamHeader(list, from + 12, from + 8 + size, figures, depth + 1))
             return true;
         if (IsId(&list[from], "strh") && size >= kStreamHeaderBytes && IsId(&list[from + 8], "vids")) {
             const std::uint8_t* h = &list[from + 8];

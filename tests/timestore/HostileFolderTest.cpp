@@ -103,6 +103,19 @@ TEST(HostileFolderTest, DamagedFilesAreOtherFilesIntactOnesRecordingsAndNothingI
     lumeno::UniqueFile held(CreateFileW(folder.File(L"20240202-000000.AVI").c_str(), GENERIC_READ, 0, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
     WriteBytes(folder.File(L"RECORDING.AVI"), std::vector<std::uint8_t>(3000, 0x5A));
+    // A header of stream lists nested 80,000 deep, every size consistent: no reader may recurse into it.
+    std::vector<std::uint8_t> nested;
+    for (std::uint32_t level = 0, inner = 4; level < 80000; ++level, inner += 12) {
+        const std::uint8_t head[12] = {'L', 'I', 'S', 'T', std::uint8_t(inner), std::uint8_t(inner >> 8),
+                                       std::uint8_t(inner >> 16), 0, 's', 't', 'r', 'l'};
+        nested.insert(nested.begin(), head, head + 12);
+    }
+    std::memcpy(&nested[8], "hdrl", 4);
+    const std::uint32_t total = static_cast<std::uint32_t>(nested.size()) + 4;
+    const std::uint8_t riff[12] = {'R', 'I', 'F', 'F', std::uint8_t(total), std::uint8_t(total >> 8),
+                                   std::uint8_t(total >> 16), 0, 'A', 'V', 'I', ' '};
+    nested.insert(nested.begin(), riff, riff + 12);
+    WriteBytes(folder.File(MakeVideoFileName(base.AddSeconds(kMutations))), nested);
     const std::size_t inFolder = Entries(folder.Path()), inTrash = Entries(trash);
 
     CVideoStore store;
