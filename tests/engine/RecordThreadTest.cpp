@@ -142,7 +142,7 @@ TEST_F(RecordThreadTest, AFullDiskLosesNothingFinished)
     std::vector<std::uint8_t> first;
     for (const std::string during : {"true", "dd if=/dev/zero of=filler bs=4k", "true"}) {
         recorder.SetRecording(TRUE);
-        ASSERT_TRUE(WaitUntil([&] { return FileExists(temp); }, 10000));
+        ASSERT_TRUE(WaitUntil([&] { return ReadBytes(temp).size() > 4096; }, 10000)) << "a picture reached the file";
         (void)RunHost("cd '" + mount + "' && " + during + " 2>/dev/null");
         recorder.SetRecording(during == "true" ? FALSE : TRUE);  // a full disk finishes the file by itself
         // The static desktop's pictures are tiny: the last page of the file takes a while to fill.
