@@ -79,7 +79,9 @@ HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures)
         return AVIERR_FILEREAD;
 
     // Top-level chunks: a header list, a frame list and an index, each inside the file.
-    bool header = false, frames = false, index = false;
+    bool header = false, frames = false;
+    ULONGLONG indexEntries = 0;  // 16 bytes each, one for every position
+    bool index = false;
     AviFileFigures found;
     for (ULONGLONG at = 12; at + 8 <= size;) {
         std::uint8_t chunk[12];
@@ -100,10 +102,13 @@ HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures)
             frames = true;
         } else if (IsId(chunk, "idx1")) {
             index = true;
+            indexEntries = length / 16;
         }
         at += 8 + static_cast<ULONGLONG>(length) + (length & 1u);
     }
-    if (!header || !frames || !index)
+    // A length the index does not back would count as hours of recording, and retention would
+    // delete real recordings to make room for it.
+    if (!header || !frames || !index || found.dwLength > indexEntries)
         return AVIERR_FILEREAD;
     figures = found;
     return S_OK;

@@ -1,5 +1,5 @@
 // The start-up recovery and scan over a storage folder full of damaged and hostile files, made by
-// mutating a real recording with a fixed seed: nothing crashes or hangs, every intact recording is
+// mutating a real recording in a repeatable way: nothing crashes or hangs, every intact recording is
 // catalogued, everything else is recycled or left alone, and nothing is deleted for good.
 
 #include "support/RecordingFiles.h"
@@ -10,17 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <set>
 
 using namespace testsupport;
 
 namespace {
 
-std::uint32_t g_seed = 20261207;
+std::mt19937 g_noise(20261207);  // the same mutations in every run
 std::uint32_t Next()
 {
-    g_seed = g_seed * 1664525u + 1013904223u;
-    return g_seed >> 8;
+    return g_noise() >> 8;
 }
 
 // Where every chunk of a RIFF file has its id, its size and its data: the offsets that matter.
