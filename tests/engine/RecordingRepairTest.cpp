@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 
 using namespace testsupport;
 
@@ -150,9 +151,9 @@ TEST_F(RecordingRepairTest, LeavesWhatItCannotReadUntouched)
 {
     const Orphan orphan = RecordAndAbandon(m_folder.File(L"source.avi"), 3);
     std::vector<std::uint8_t> random(70000);
-    std::uint32_t seed = 7;
+    std::mt19937 noise(7);
     for (auto& b : random)
-        b = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+        b = static_cast<std::uint8_t>(noise() >> 24);
     const std::vector<std::vector<std::uint8_t>> unreadable = {
         {},                                                              // empty
         {orphan.bytes.begin(), orphan.bytes.begin() + static_cast<std::ptrdiff_t>(orphan.chunkEnds[0] - 1)},  // cut inside the first picture
