@@ -166,21 +166,28 @@ bool CRecordingRepair::IsKeyFrame(const std::uint8_t* data, std::size_t size)
     return vop < size && (data[vop] >> 6) == 0;  // vop_coding_type 0: intra
 }
 
+std::size_t CRecordingRepair::FindFirstPicture(HANDLE file, const std::vector<Chunk>& chunks, int& width,
+                                               int& height)
+{
+    std::vector<std::uint8_t> data;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        data.resize(chunks[i].dwSize);
+        if (!data.empty() && ReadFileAt(file, chunks[i].ullOffset, data.data(), chunks[i].dwSize) &&
+            IsKeyFrame(data.data(), data.size()) && ReadPictureSize(data.data(), data.size(), width, height))
+            return i;
+    }
+    return chunks.size();
+}
+
 bool CRecordingRepair::HoldsPicture(const std::wstring& path)
 {
     const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
-    std::vector<std::uint8_t> data;
-    for (const Chunk& chunk : FindChunks(file.Get())) {
-        data.resize(chunk.dwSize);
-        int width = 0, height = 0;
-        if (chunk.dwSize > 0 && ReadFileAt(file.Get(), chunk.ullOffset, data.data(), chunk.dwSize) &&
-            IsKeyFrame(data.data(), data.size()) && ReadPictureSize(data.data(), data.size(), width, height))
-            return true;
-    }
-    return false;
+    const std::vector<Chunk> chunks = FindChunks(file.Get());
+    int width = 0, height = 0;
+    return FindFirstPicture(file.Get(), chunks, width, height) < chunks.size();
 }
 
 HRESULT CRecordingRepair::Repair(HANDLE orphan, const std::wstring& outPath, Result& result)
@@ -193,14 +200,8 @@ HRESULT CRecordingRepair::Repair(HANDLE orphan, const std::wstring& outPath, Res
         return chunk.dwSize == 0 || ReadFileAt(orphan, chunk.ullOffset, data.data(), chunk.dwSize);
     };
 
-    // Decoding starts at a key frame, which carries the picture size. The writer begins every file
-    // with one, but a disk that was full for a moment can have swallowed it: then everything up to
-    // the next key frame stays in the timeline as empty positions.
-    std::size_t first = 0;
-    while (first < chunks.size() &&
-           (chunks[first].dwSize == 0 || !load(chunks[first]) || !IsKeyFrame(data.data(), data.size()) ||
-            !ReadPictureSize(data.data(), data.size(), result.nWidth, result.nHeight)))
-        ++first;
+    // Everything before the first decodable picture stays in the timeline as empty positions.
+    const std::size_t first = FindFirstPicture(orphan, chunks, result.nWidth, result.nHeight);
     if (first == chunks.size())
         return E_FAIL;
 
@@ -218,8 +219,10 @@ HRESULT CRecordingRepair::Repair(HANDLE orphan, const std::wstring& outPath, Res
                 break;
             }
             const bool key = IsKeyFrame(data.data(), data.size());
-            hr = AVIStreamWrite(stream.Get(), static_cast<LONG>(i), 1, data.data(), static_cast<LONG>(data.size()),
-                                key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
+            // The library refuses a null buffer even for an empty position.
+            std::uint8_t none = 0;
+            hr = AVIStreamWrite(stream.Get(), static_cast<LONG>(i), 1, data.empty() ? &none : data.data(),
+                                static_cast<LONG>(data.size()), key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
             if (SUCCEEDED(hr)) {
                 copiedBytes += AviChunkBytes(static_cast<DWORD>(data.size()));
                 ++result.nPositions;

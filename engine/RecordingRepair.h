@@ -44,6 +44,12 @@ public:
     // True when the data holds an intra-coded picture (the first picture header says so).
     [[nodiscard]] static bool IsKeyFrame(const std::uint8_t* data, std::size_t size);
 
+    // Where decoding of the chunks can start: the first key frame that carries the picture size,
+    // which it stores. The writer begins every file with one, but a disk that was full for a moment
+    // can have swallowed it. chunks.size() when there is none.
+    [[nodiscard]] static std::size_t FindFirstPicture(HANDLE file, const std::vector<Chunk>& chunks, int& width,
+                                                      int& height);
+
     // Whether the file at `path` holds at least one complete picture that a repair could keep.
     [[nodiscard]] static bool HoldsPicture(const std::wstring& path);
 
