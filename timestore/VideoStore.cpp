@@ -26,6 +26,23 @@ bool NameTaken(DWORD error)
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
 }
 
+// Moves a file to folder\prefix + the recording name of `start`, or of the next free second after
+// it. The new path, or empty when the file is missing or cannot be moved.
+std::wstring MoveToFreeName(const std::wstring& path, const std::wstring& folder, const std::wstring& prefix,
+                            CDateTime start)
+{
+    wchar_t target[MAX_PATH] = {};
+    for (int shift = 0; shift <= kMaxNameShifts; ++shift, start = start.AddSeconds(1)) {
+        if (!start.IsValid() || !PathCombineW(target, folder.c_str(), (prefix + MakeVideoFileName(start)).c_str()))
+            return {};
+        if (MoveFileExW(path.c_str(), target, MOVEFILE_WRITE_THROUGH))
+            return target;
+        if (!NameTaken(GetLastError()))
+            return {};
+    }
+    return {};
+}
+
 }  // namespace
 
 std::wstring CVideoStore::MoveToRecordingName(const std::wstring& path, CDateTime start)
@@ -35,19 +52,7 @@ std::wstring CVideoStore::MoveToRecordingName(const std::wstring& path, CDateTim
     // Whatever happens after the rename, the named file must already hold every frame on disk.
     if (!start.IsValid() || !FlushToDisk(path))
         return {};
-
-    wchar_t finalPath[MAX_PATH] = {};
-    for (int shift = 0; shift <= kMaxNameShifts; ++shift) {
-        if (shift > 0)
-            start = start.AddSeconds(1);
-        if (!start.IsValid() || !PathCombineW(finalPath, m_strFolder.c_str(), MakeVideoFileName(start).c_str()))
-            return {};
-        if (MoveFileExW(path.c_str(), finalPath, MOVEFILE_WRITE_THROUGH))
-            return finalPath;
-        if (!NameTaken(GetLastError()))
-            return {};  // the file is missing or cannot be moved: nothing to catalogue
-    }
-    return {};
+    return MoveToFreeName(path, m_strFolder, L"", start);
 }
 
 BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start, int frames)
@@ -74,13 +79,14 @@ BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath, BOOL bCatalogue)
     FILETIME lastWrite{};
     std::wstring repaired;
     CRecordingRepair::Result result;
+    const std::wstring data = ProgramDataFolder(m_strFolder);
     {
         // Opened without sharing: a file another running recorder still writes is not an orphan.
         const lumeno::UniqueFile orphan(CreateFileW(tempPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!orphan || !GetFileTime(orphan.Get(), nullptr, nullptr, &lastWrite))
             return FALSE;
-        const std::wstring work = ProgramDataFolder(m_strFolder) + L"\\RECOVERING.AVI";
+        const std::wstring work = data + L"\\RECOVERING.AVI";
         if (SUCCEEDED(CRecordingRepair::Repair(orphan.Get(), work, result)))
             repaired = MoveToRecordingName(work, CRecordingRepair::EstimateStart(lastWrite, result.nPositions));
         else if (result.nWidth == 0)
@@ -93,15 +99,8 @@ BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath, BOOL bCatalogue)
     }
     // Pictures that could not be copied out now: keep them where nothing recycles or overwrites
     // them, for the next start to try again.
-    const std::wstring data = ProgramDataFolder(m_strFolder);
-    if (tempPath.compare(0, data.size() + 1, data + L"\\") == 0)
-        return FALSE;  // already kept
-    CDateTime stamp = CRecordingRepair::EstimateStart(lastWrite, 0);
-    for (int shift = 0; shift <= kMaxNameShifts && stamp.IsValid(); ++shift, stamp = stamp.AddSeconds(1)) {
-        const std::wstring keep = data + L"\\" + kKeptPrefix + MakeVideoFileName(stamp);
-        if (MoveFileExW(tempPath.c_str(), keep.c_str(), MOVEFILE_WRITE_THROUGH) || !NameTaken(GetLastError()))
-            break;
-    }
+    if (tempPath.compare(0, data.size() + 1, data + L"\\") != 0)  // not kept yet
+        (void)MoveToFreeName(tempPath, data, kKeptPrefix, CRecordingRepair::EstimateStart(lastWrite, 0));
     return FALSE;
 }
 
