@@ -14,13 +14,6 @@ namespace {
 constexpr DWORD kMaxHeaderListBytes = 1 << 20;
 constexpr std::size_t kStreamHeaderBytes = 56;  // AVISTREAMHEADER without its chunk id and size
 
-DWORD Le32(const std::uint8_t* p)
-{
-    DWORD value = 0;
-    std::memcpy(&value, p, 4);
-    return value;
-}
-
 bool IsId(const std::uint8_t* p, const char* id)
 {
     return std::memcmp(p, id, 4) == 0;
@@ -52,6 +45,13 @@ bool FindVideoStreamHeader(const std::vector<std::uint8_t>& list, std::size_t fr
 }
 
 }  // namespace
+
+DWORD Le32(const std::uint8_t* p)
+{
+    DWORD value = 0;
+    std::memcpy(&value, p, 4);
+    return value;
+}
 
 bool ReadFileAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size)
 {

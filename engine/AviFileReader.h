@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 struct AviFileFigures {
@@ -12,6 +13,9 @@ struct AviFileFigures {
     DWORD dwRate = 0;
     DWORD dwScale = 0;
 };
+
+// The little-endian 32-bit number at p: sizes and ids of AVI chunks.
+[[nodiscard]] DWORD Le32(const std::uint8_t* p);
 
 // Reads exactly `size` bytes at `offset` of an open file; false on a short read or an error.
 [[nodiscard]] bool ReadFileAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size);

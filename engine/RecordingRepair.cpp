@@ -29,11 +29,6 @@ constexpr DWORD kHeaderSearchBytes = 1 << 20;
 constexpr DWORD kMaxChunkBytes = 64u << 20;
 constexpr std::uint8_t kVopStartCode = 0xB6;
 
-std::uint32_t Le32(const std::uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
 // Reads an MPEG-4 bit string, most significant bit first; reading past the end fails the reader.
 class BitReader {
 public:
