@@ -118,10 +118,12 @@ def finished_files():
 
 
 def frames_written():
-    """Video frames in the file being recorded: each is one '00dc' chunk of the AVI's data list."""
+    """Frames in the file being recorded: each is one '00dc' chunk of the AVI's data list ('00db' for
+    the key frames Wine's AVI library writes)."""
     try:
         with open(CURRENT, "rb") as f:
-            return f.read().count(b"00dc")
+            data = f.read()
+        return data.count(b"00dc") + data.count(b"00db")
     except OSError:
         return 0
 

@@ -42,15 +42,6 @@ def record_automatically():
     return check(poll(lambda: os.path.exists(CURRENT)), "recording starts by itself")
 
 
-def chunks_written():
-    try:
-        with open(CURRENT, "rb") as f:
-            data = f.read()
-        return data.count(b"00dc") + data.count(b"00db")
-    except OSError:
-        return 0
-
-
 def lumeno_processes():
     """Command lines of this run's Lumeno processes (the Windows program is argv[0] of its process)."""
     found = []
@@ -76,11 +67,11 @@ def killed():
             break
         time.sleep(0.02)
     started = time.time()
-    check(poll(lambda: chunks_written() >= 250, 60), "about 25 s recorded")
+    check(poll(lambda: e2e.frames_written() >= 250, 60), "about 25 s recorded")
     e2e.program.kill()  # SIGKILL: nothing of the program runs any more
     e2e.program.wait()
     e2e.drv("gone", MAIN, 10000)
-    left = chunks_written()
+    left = e2e.frames_written()
     check(left >= 250, "the killed recording left %d frames in RECORDING.AVI" % left)
     e2e.start_program()
     check(poll(lambda: len(e2e.finished_files()) == 1, 60), "the next start recovers it (%s)" % e2e.finished_files())
@@ -91,7 +82,7 @@ def killed():
               % (name, named - started))
         check(left - 3 <= positions(os.path.join(VIDEOS, name)) <= left + 1, "holds the %d frames left" % left)
         e2e.check_decodes(os.path.join(VIDEOS, name), "the recovered recording")
-    check(poll(lambda: chunks_written() >= 20), "recording resumes in a new file")
+    check(poll(lambda: e2e.frames_written() >= 20), "recording resumes in a new file")
 
 
 def warned_then_normal(break_it, mend_it, what):
@@ -106,7 +97,7 @@ def warned_then_normal(break_it, mend_it, what):
     check(e2e.program.poll() is None, what + ": still running (%s)" % lumeno_processes())
     mend_it()
     check(poll(lambda: e2e.tray_picture() == "recording", 30), what + ": back to the recording picture by itself")
-    check(poll(lambda: chunks_written() >= 20), what + ": recording resumed")
+    check(poll(lambda: e2e.frames_written() >= 20), what + ": recording resumed")
     drv("send", MAIN, e2e.WM_ENDSESSION, 1, 0)
     all_decode(what)
 
