@@ -12,6 +12,7 @@
 // is about to fill); the recording flag and quit command are written through
 // CRecordThread's atomics and followed by a signal of its wake event.
 
+#include "LumenoVersion.h"
 #include "app/RecordingHealth.h"
 #include "framework/Image.h"
 #include "timestore/AVIStorageInfoDispWnd.h"
@@ -31,7 +32,7 @@ public:
     static constexpr COLORREF kVersionColour = RGB(154, 154, 154);
     static constexpr const wchar_t* kTitle = L"Lumeno";
     static constexpr const wchar_t* kTrayExitText = L"退出程序(&X)";
-    static constexpr const wchar_t* kVersionText = L"Lumeno，1.0 版";
+    static constexpr const wchar_t* kVersionText = LUMENO_SHOWN_VERSION_W;
 
     CLumenoDlg(CLumenoApp& app, CNetTime& netTime, CRecordThread& recorder);
     ~CLumenoDlg() override = default;

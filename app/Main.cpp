@@ -1,7 +1,7 @@
 // The program's entry: builds the process-wide objects in a fixed order, runs the application and
 // tears everything down in the reverse order.
 //
-// Order of construction: the image library's GDI+ starter and device-context cache, Windows
+// Order of construction, once the codec is known to be usable: the image library's GDI+ starter and device-context cache, Windows
 // Sockets 2.2, the application object with its empty settings record, the network time object
 // (g_netTime, a static whose constructor only stores the built-in server list, so being built before
 // wWinMain changes nothing), the recording thread object (it measures the screen and creates every
@@ -11,6 +11,7 @@
 #include "app/LumenoApp.h"
 #include "app/SingleInstance.h"
 #include "engine/RecordThread.h"
+#include "engine/XvidLibrary.h"
 #include "framework/DcCache.h"
 #include "framework/GdiPlusStarter.h"
 #include "framework/WinsockSession.h"
@@ -51,6 +52,12 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
     if (!instance.Claim()) {
         (void)CSingleInstance::ActivateRunning();
         return 0;
+    }
+    // Without a usable codec nothing could be recorded: say so before any window, icon, thread or
+    // file exists, and end.
+    if (const CXvidLibrary& codec = CXvidLibrary::Shared(); codec.GetProblem() != CXvidLibrary::Problem::None) {
+        (void)::MessageBoxW(nullptr, codec.ProblemText().c_str(), L"Lumeno 无法启动", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+        return 1;
     }
     (void)lumeno::CGdiPlusStarter::Shared();
     (void)lumeno::CDcCache::Shared();

@@ -74,3 +74,14 @@ if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET Lumeno)
     set_tests_properties(faults PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE
                          ENVIRONMENT "${WINE_TEST_ENV}")
 endif()
+
+# Stand-ins for xvidcore.dll, each in a folder of its own under bin/codec-*/: the unusable ones for
+# the start-up check of the fault campaign, all of them (in both builds) for the packaging check.
+foreach(kind standin without-encore too-old)
+    add_library(xvid_standin_${kind} SHARED ${CMAKE_SOURCE_DIR}/tests/e2e/xvidcore-standin.c)
+    set_target_properties(xvid_standin_${kind} PROPERTIES OUTPUT_NAME xvidcore PREFIX ""
+                          RUNTIME_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/codec-${kind}
+                          ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/codec-${kind})
+endforeach()
+target_compile_definitions(xvid_standin_without-encore PRIVATE STANDIN_WITHOUT_ENCORE)
+target_compile_definitions(xvid_standin_too-old PRIVATE STANDIN_VERSION=0x010201)

@@ -1,5 +1,7 @@
 #include "engine/XvidEncoder.h"
 
+#include "engine/XvidLibrary.h"
+
 #include <xvid.h>
 
 #include <algorithm>
@@ -16,7 +18,7 @@ static_assert(kCpuFlags == 0x80000080u);
 CXvidEncoder::~CXvidEncoder()
 {
     if (m_hInstance)
-        xvid_encore(m_hInstance, XVID_ENC_DESTROY, nullptr, nullptr);
+        CXvidLibrary::Shared().Encore(m_hInstance, XVID_ENC_DESTROY, nullptr, nullptr);
 }
 
 void CXvidEncoder::InitLibrary()
@@ -30,7 +32,7 @@ void CXvidEncoder::InitLibrary()
     init.version = kXvidVersion;
     init.cpu_flags = kCpuFlags;
     init.debug = 0;
-    (void)xvid_global(nullptr, XVID_GBL_INIT, &init, nullptr);
+    (void)CXvidLibrary::Shared().Global(nullptr, XVID_GBL_INIT, &init, nullptr);
 }
 
 void CXvidEncoder::CreateInstance()
@@ -53,7 +55,7 @@ void CXvidEncoder::CreateInstance()
     create.frame_drop_ratio = 0;
     create.bquant_ratio = 1;
     create.bquant_offset = 100;
-    (void)xvid_encore(nullptr, XVID_ENC_CREATE, &create, nullptr);
+    (void)CXvidLibrary::Shared().Encore(nullptr, XVID_ENC_CREATE, &create, nullptr);
     m_hInstance = create.handle;
 }
 
@@ -78,7 +80,7 @@ int CXvidEncoder::EncodeFrame(int bitCount, const void* bits)
     frame.length = -1;
 
     xvid_enc_stats_t* noStats = nullptr;
-    const int result = xvid_encore(m_hInstance, XVID_ENC_ENCODE, &frame, noStats);
+    const int result = CXvidLibrary::Shared().Encore(m_hInstance, XVID_ENC_ENCODE, &frame, noStats);
     if (result >= 0)
         m_bForceKeyFrame = false;
     m_bKeyFrame = (frame.out_flags & XVID_KEYFRAME) ? 1 : 0;

@@ -3,13 +3,15 @@
 // MPEG-4 encoder state over the Xvid library (xvidcore.dll). Created on the main thread while the
 // recording thread object is constructed; from then on used by the recording thread alone.
 
+#include "engine/XvidLibrary.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
 class CXvidEncoder {
 public:
-    static constexpr int kXvidVersion = 0x010302;
+    static constexpr int kXvidVersion = CXvidLibrary::kWrittenVersion;
 
     CXvidEncoder() = default;
     ~CXvidEncoder();

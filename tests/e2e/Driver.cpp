@@ -6,8 +6,8 @@
 //   wait NAME [ms]             wait until a visible window NAME exists
 //   gone NAME [ms]             wait until no window NAME exists
 //   state NAME                 prints "VISIBLE FOREGROUND" as 1 or 0 each
-//   answer OWNER [ms]          waits for a message box owned by OWNER, prints its text, presses OK
-//                              and waits until the box is gone
+//   answer OWNER [ms]          waits for a message box owned by OWNER ('-': any owner), prints its
+//                              text, presses OK and waits until the box is gone
 //   rect NAME [ID...]          screen rectangles of the window, then of each control, one a line
 //   enabled NAME ID...         prints 1 or 0 for each control
 //   text NAME ID / settext NAME ID TEXT / checked NAME ID / click NAME ID (BM_CLICK, posted)
@@ -110,12 +110,12 @@ int wmain(int argc, wchar_t** argv)
 
     if (cmd == L"wait" || cmd == L"gone")
         return Await(cmd == L"wait", name, ms) ? 0 : Fail("window did not appear or go");
-    HWND wnd = Find(name);
-    if (!wnd)
-        return Fail("window not found");
     if (cmd == L"answer") {
+        HWND owner = wcscmp(name, L"-") == 0 ? nullptr : Find(name);
+        if (!owner && wcscmp(name, L"-") != 0)
+            return Fail("window not found");
         HWND box = nullptr;
-        if (!Await(true, L"#32770", ms, wnd, &box))
+        if (!Await(true, L"#32770", ms, owner, &box))
             return Fail("no message box");
         PrintUtf8(TextOf(GetDlgItem(box, 0xFFFF)));
         PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
@@ -125,6 +125,9 @@ int wmain(int argc, wchar_t** argv)
         }
         return 0;
     }
+    HWND wnd = Find(name);
+    if (!wnd)
+        return Fail("window not found");
     if (cmd == L"state") {
         std::printf("%d %d\n", IsWindowVisible(wnd) ? 1 : 0, GetForegroundWindow() == wnd ? 1 : 0);
         return 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Fault campaign against the real Lumeno.exe: killed while recording, its storage folder removed,
-its disk full, started twice, and started on garbage settings. Each case ends with every finished
-recording decoding cleanly. Same environment and helpers as run-e2e.py.
+its disk full, started twice, started on garbage settings, and started without a usable codec. Each
+case ends with every finished recording decoding cleanly. Same environment and helpers as run-e2e.py.
 
 Usage: run-faults.py BUILD_BIN_DIR SOURCE_DIR
 """
@@ -175,7 +175,45 @@ def garbage_settings():
             check(f.read() == data, what + ": the file is left as it was")
 
 
+def unusable_codec():
+    print("== xvidcore.dll missing or unusable", flush=True)
+    dll = os.path.join(e2e.SCRATCH, "xvidcore.dll")
+    os.replace(dll, dll + ".kept")
+    shutil.rmtree(VIDEOS, ignore_errors=True)
+    os.makedirs(VIDEOS)
+    e2e.write_ini(e2e.windows_path(VIDEOS), 600, auto_record=1)
+    standin = lambda kind: open(os.path.join(e2e.BIN, "codec-" + kind, "xvidcore.dll"), "rb").read()
+    cases = [("missing", None, "找不到视频编码库 xvidcore.dll"),
+             ("not a DLL", b"MZ" + bytes(range(256)) * 64, "无法加载视频编码库 xvidcore.dll"),
+             ("without xvid_encore", standin("without-encore"), "缺少函数 xvid_encore"),
+             ("too old", standin("too-old"), "版本 1.2.1 太旧")]
+    listing = lambda: sorted((os.path.relpath(os.path.join(d, f), e2e.SCRATCH), os.stat(os.path.join(d, f)).st_mtime)
+                             for d, _, files in os.walk(e2e.SCRATCH) for f in files)
+    try:
+        for what, data, words in cases:
+            if os.path.exists(dll):
+                os.remove(dll)
+            if data is not None:
+                with open(dll, "wb") as f:
+                    f.write(data)
+            before = listing()
+            e2e.start_program()
+            shown = drv("wait", "Lumeno 无法启动", 30000)[0] == 0
+            alone = all(drv("wait", window, 1)[0] != 0 for window in (MAIN, e2e.SETTINGS)) and \
+                e2e.tray_picture() is None
+            rc, text = drv("answer", "-", 10000)
+            check(shown and rc == 0 and words in text and e2e.windows_path(e2e.SCRATCH) in text,
+                  "%s: the message box says what and where (%r)" % (what, text))
+            check(alone, what + ": no main window, settings dialog or notification-area icon")
+            check(e2e.program_ended() and e2e.program.returncode == 1, what + ": the process ends")
+            check(listing() == before, what + ": no file written")
+    finally:
+        if os.path.exists(dll):
+            os.remove(dll)
+        os.replace(dll + ".kept", dll)
+
+
 if __name__ == "__main__":
-    cases = (killed, folder_removed, disk_full, started_twice, garbage_settings)
+    cases = (killed, folder_removed, disk_full, started_twice, garbage_settings, unusable_codec)
     chosen = os.environ.get("LUMENO_FAULTS", "").split(",")  # e.g. LUMENO_FAULTS=killed,disk_full
     sys.exit(e2e.main([c for c in cases if c.__name__ in chosen or chosen == [""]]))
