@@ -166,6 +166,9 @@ LRESULT CLumenoDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     } else if (message == CSingleInstance::ActivateMessage()) {
         OnActivateRequest();
         return 0;
+    } else if (message == CSingleInstance::ExitMessage()) {
+        ExitProgram();  // the tray menu's "exit", asked for by another program (the installer)
+        return 0;
     } else if (message == WM_STORAGE_CHANGED) {
         RefreshStorageFigures();
         ::InvalidateRect(m_wndStorageInfo.m_hWnd, nullptr, TRUE);
@@ -206,8 +209,12 @@ void CLumenoDlg::OnTrayMenu()
         command = static_cast<UINT>(::TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN,
                                                      cursor.x, cursor.y, 0, m_hWnd, nullptr));
     }
-    if (command != ID_TRAY_EXIT)
-        return;
+    if (command == ID_TRAY_EXIT)
+        ExitProgram();
+}
+
+void CLumenoDlg::ExitProgram()
+{
     // Returns only when the current file has its final name and is catalogued.
     m_recorder.Stop();
     m_bExiting = TRUE;

@@ -74,6 +74,7 @@ private:
     // Puts the picture and tip of the current state into m_nid (a balloon too when asked).
     void FillTrayState(bool bBalloon);
     void OnActivateRequest();
+    void ExitProgram();
     void OnTrayNotify(UINT mouseMessage);
     void OnTrayMenu();
     void OnBnClickedSettings();

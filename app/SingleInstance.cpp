@@ -42,3 +42,9 @@ UINT CSingleInstance::ActivateMessage()
     static const UINT message = ::RegisterWindowMessageW(kActivateMessageName);
     return message;
 }
+
+UINT CSingleInstance::ExitMessage()
+{
+    static const UINT message = ::RegisterWindowMessageW(kExitMessageName);
+    return message;
+}

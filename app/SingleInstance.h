@@ -15,6 +15,9 @@ public:
     static constexpr const wchar_t* kMutexName = L"Local\\Lumeno.SingleInstance";
     static constexpr const wchar_t* kMainWindowProperty = L"Lumeno.MainWindow";
     static constexpr const wchar_t* kActivateMessageName = L"Lumeno.Activate";
+    // Asks the running program to end through its own exit path (the file being written is
+    // finished first); the installer sends it before replacing the program.
+    static constexpr const wchar_t* kExitMessageName = L"Lumeno.Exit";
 
     // Takes the session's name; false when another process holds it.
     [[nodiscard]] bool Claim();
@@ -28,6 +31,8 @@ public:
 
     // The message that ActivateRunning posts to the main window.
     [[nodiscard]] static UINT ActivateMessage();
+    // The message by which another program asks the running one to end.
+    [[nodiscard]] static UINT ExitMessage();
 
 private:
     lumeno::UniqueHandle m_hMutex;

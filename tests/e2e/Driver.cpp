@@ -12,7 +12,8 @@
 //   enabled NAME ID...         prints 1 or 0 for each control
 //   text NAME ID / settext NAME ID TEXT / checked NAME ID / click NAME ID (BM_CLICK, posted)
 //   combo NAME ID              prints the selected item's text and the item count
-//   post NAME MSG WPARAM LPARAM / send NAME MSG WPARAM LPARAM (prints the result)
+//   post NAME MSG WPARAM LPARAM / send NAME MSG WPARAM LPARAM (prints the result); MSG is a
+//                              number or the name of a registered message
 #include <windows.h>
 
 #include <cstdio>
@@ -133,7 +134,8 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (cmd == L"post" || cmd == L"send") {
-        const auto msg = static_cast<UINT>(num(3));
+        // A message given by name is a registered one ("Lumeno.Exit").
+        const auto msg = argc <= 3 || iswdigit(argv[3][0]) ? static_cast<UINT>(num(3)) : RegisterWindowMessageW(argv[3]);
         const auto wp = static_cast<WPARAM>(num(4));
         const auto lp = static_cast<LPARAM>(num(5));
         if (cmd == L"post")
