@@ -85,3 +85,8 @@ foreach(kind standin without-encore too-old)
 endforeach()
 target_compile_definitions(xvid_standin_without-encore PRIVATE STANDIN_WITHOUT_ENCORE)
 target_compile_definitions(xvid_standin_too-old PRIVATE STANDIN_VERSION=0x010201)
+
+# The Windows package, built with and without a codec from the i686 build (tools/test.sh builds
+# both presets first).
+add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/run-package.sh ${CMAKE_SOURCE_DIR})
+set_tests_properties(package PROPERTIES TIMEOUT 300)

@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64
   wine wine64 wine64-tools libwine-dev libxvidcore-dev libgtest-dev
-  xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei
+  xvfb xauth xdotool x11-utils imagemagick fonts-wqy-microhei nsis 7zip
   ffmpeg iproute2 util-linux procps python3 python3-tk python3-pil
 )
 missing=()
