@@ -186,10 +186,9 @@ DWORD CRecordThread::RecordTick()
         OnEncoderThread([this] { CloseVideoFile(FALSE); });
         if (!m_bFileOpen)
             return CFramePacer::kTickMs;
-        now = timeGetTime();
     }
     if (const int slot = m_encoderThread.AcquireSlot(); slot >= 0) {
-        const int lateMs = static_cast<int>(m_pacer.Elapsed(now)) - m_nPositions * CFramePacer::kTickMs;
+        const int lateMs = static_cast<int>(m_pacer.Elapsed(timeGetTime())) - m_nPositions * CFramePacer::kTickMs;
         ++m_stats.lateness[static_cast<std::size_t>(std::clamp(lateMs, 0, kLatenessBuckets - 1))];
         (void)ComposeFrame(slot);
         m_encoderThread.QueuePicture(slot);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <sstream>
 
 #include "PositionMap.h"
@@ -241,6 +242,10 @@ TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture
     EXPECT_LT(announced - opened, 60000u + 8000u);
     const auto pictures = [](const std::string& map) { return map.size() - std::count(map.begin(), map.end(), '.'); };
     EXPECT_GT(first.size() - pictures(first), 300u) << "most ticks found the encoder busy";
+    // Taken at their ticks: waiting for the encoder would put pictures of later moments in these positions.
+    const auto& late = recorder.m_stats.lateness;
+    EXPECT_GE(5 * std::accumulate(late.begin(), late.begin() + 50, 0LL), 4 * recorder.m_stats.nQueued)
+        << "four in five pictures were taken within 50 ms of their tick";
     EXPECT_EQ(static_cast<long long>(pictures(first) + pictures(second)), recorder.m_stats.nQueued);
     EXPECT_EQ(recorder.m_stats.nPictures, recorder.m_stats.nQueued);
     EXPECT_EQ(static_cast<long long>(first.size() + second.size()),
