@@ -110,16 +110,16 @@ void CEncoderThread::Execute(const Job& job)
 {
     try {
         switch (job.kind) {
-        case Kind::kPicture:
-            m_sink.WritePicture(job.nSlotOrCount);
-            break;
-        case Kind::kEmpty:
-            for (int n = 0; n < job.nSlotOrCount; ++n)
-                m_sink.WriteEmpty();
-            break;
-        case Kind::kCall:
-            (*job.pCall)();
-            break;
+            case Kind::kPicture:
+                m_sink.WritePicture(job.nSlotOrCount);
+                break;
+            case Kind::kEmpty:
+                for (int n = 0; n < job.nSlotOrCount; ++n)
+                    m_sink.WriteEmpty();
+                break;
+            case Kind::kCall:
+                (*job.pCall)();
+                break;
         }
     } catch (...) {
         // The job is lost, not the thread: a waiting caller must still be released.

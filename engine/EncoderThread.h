@@ -7,7 +7,8 @@
 // before it done (finishing or opening a file). Each job is carried out by the sink, on this thread.
 //
 // Threads: the capturing thread calls AcquireSlot, QueuePicture, QueueEmpty and Call; the owner's
-// thread calls Start and Stop. The job ring, the slot flags, the call counters and m_bQuit are
+// thread calls Start before the capturing thread starts and Stop after it ended, so m_hThread
+// needs no lock. The job ring, the slot flags, the call counters and m_bQuit are
 // guarded by m_lock (waits on m_changed). The sink's work runs on this thread only, except inside
 // Call while the thread is not running: then it runs on the caller's thread.
 
@@ -60,7 +61,7 @@ private:
     enum class Kind { kPicture, kEmpty, kCall };
     struct Job {
         Kind kind = Kind::kEmpty;
-        int nSlotOrCount = 0;                         // the slot of a picture, the length of an empty run
+        int nSlotOrCount = 0;                          // the slot of a picture, the length of an empty run
         const std::function<void()>* pCall = nullptr;  // lives in the waiting caller's frame
     };
     // Pictures (kSlots), runs of empties between them (merged) and one call: never more than this.

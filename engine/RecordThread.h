@@ -11,10 +11,11 @@
 // shared with the user-interface thread under its own lock. The recording thread owns the pacing
 // (m_pacer, m_nPositions), the DCs, font, banner and box, and composes into a frame buffer it took
 // from m_encoderThread; the buffer then belongs to the encoder thread until it is written. The
-// encoder thread owns the encoder and the AVI file (CVideoFileWriter), the growth check and its
-// statistics; opening and finishing a file run there too, through CEncoderThread::Call, while the
-// recording thread waits, so those also see the pacer. m_bWriteFailed is the one flag both threads
-// touch. Tests read everything only while the threads are not running.
+// encoder thread owns the encoder and the AVI file (CVideoFileWriter) and the growth check; opening
+// and finishing a file run there too, through CEncoderThread::Call, while the recording thread
+// waits, so those also see the pacer. m_bWriteFailed is the one flag both threads touch. In m_stats
+// each field has one writer: encoding, writing and nPictures the encoder thread, the rest the
+// recording thread. Tests read everything only while the threads are not running.
 
 #include "engine/EncoderThread.h"
 #include "engine/OverlaySettings.h"

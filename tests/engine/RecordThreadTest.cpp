@@ -251,7 +251,8 @@ TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture
     EXPECT_EQ(static_cast<long long>(first.size() + second.size()),
               recorder.m_stats.nQueued + recorder.m_stats.nDropped);
     // Slack: two changes of file, each waiting for the queue.
-    EXPECT_GE(static_cast<long long>(first.size() + second.size()), static_cast<long long>(stopping - opened) / 100 - 30);
+    EXPECT_GE(static_cast<long long>(first.size() + second.size()),
+              static_cast<long long>(stopping - opened) / 100 - 30);
     EXPECT_EQ(first.substr(0, 1) + second.substr(0, 1), "KK");
     EXPECT_EQ(DecodeErrors(files[0]) + DecodeErrors(files[1]), "");
 }
