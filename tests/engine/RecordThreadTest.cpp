@@ -255,4 +255,15 @@ TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture
               static_cast<long long>(stopping - opened) / 100 - 30);
     EXPECT_EQ(first.substr(0, 1) + second.substr(0, 1), "KK");
     EXPECT_EQ(DecodeErrors(files[0]) + DecodeErrors(files[1]), "");
+    // The health figures count what reached the files: of the pictures queued at Stop, the second was
+    // written a whole encoding after it.
+    EXPECT_GE(recorder.m_ullLastWriteTick.load(), stopping + SlowEncodingRecorder::kEncodeMs - 50);
+    unsigned long long bytes = 0;
+    for (const std::wstring& file : files) {
+        std::istringstream sizes(RunHost("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 '" +
+                                         UnixPath(file) + "'"));
+        for (unsigned long long size = 0; sizes >> size;)
+            bytes += size;
+    }
+    EXPECT_EQ(recorder.m_ullBytesWritten.load(), bytes);
 }
