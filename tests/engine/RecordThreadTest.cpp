@@ -260,8 +260,8 @@ TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture
     EXPECT_GE(recorder.m_ullLastWriteTick.load(), stopping + SlowEncodingRecorder::kEncodeMs - 50);
     unsigned long long bytes = 0;
     for (const std::wstring& file : files) {
-        std::istringstream sizes(RunHost("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 '" +
-                                         UnixPath(file) + "'"));
+        std::istringstream sizes(RunHost(
+            "ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 '" + UnixPath(file) + "'"));
         for (unsigned long long size = 0; sizes >> size;)
             bytes += size;
     }
