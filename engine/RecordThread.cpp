@@ -47,12 +47,34 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
     m_nWidth = GetDeviceCaps(screen, HORZRES);
     m_nHeight = GetDeviceCaps(screen, VERTRES);
 
-    m_bmpCompose.Reset(CreateCompatibleBitmap(screen, m_nWidth, m_nHeight));
-    m_selComposeBitmap = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_bmpCompose.Get());
+    // The frame format is the one a screen-compatible bitmap reads out in (32 bits on a 32-bit
+    // screen, 5-5-5 on a 16-bit one): frames composed into DIB sections of that format give the
+    // encoder the very bytes a read-out would.
+    {
+        const lumeno::UniqueBitmap probe(CreateCompatibleBitmap(screen, 1, 1));
+        m_frameInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        GetDIBits(m_dcCompose.Get(), probe.Get(), 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&m_frameInfo),
+                  DIB_RGB_COLORS);
+    }
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    format.bmiHeader.biWidth = m_nWidth;
+    format.bmiHeader.biHeight = m_nHeight;  // bottom-up, as the encoder is told
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = m_frameInfo.bmiHeader.biBitCount;
+    format.bmiHeader.biCompression = BI_RGB;
+    m_frameInfo.bmiHeader = format.bmiHeader;
+    if (m_nWidth > 0 && m_nHeight > 0)
+        for (Slot& slot : m_slots) {
+            void* bits = nullptr;
+            slot.bitmap.Reset(CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+            slot.pBits = slot.bitmap ? static_cast<std::uint8_t*>(bits) : nullptr;
+        }
+    m_selComposeBitmap = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_slots[0].bitmap.Get());
 
     // The black source of the translucent box: filled once, never drawn into again.
     m_dcBox.Reset(CreateCompatibleDC(m_dcCompose.Get()));
-    m_bmpBox.Reset(CreateCompatibleBitmap(m_dcCompose.Get(), m_nWidth, m_nHeight));
+    m_bmpBox.Reset(CreateCompatibleBitmap(screen, m_nWidth, m_nHeight));
     m_selBoxBitmap = std::make_unique<lumeno::SelectGuard>(m_dcBox.Get(), m_bmpBox.Get());
     const RECT all{0, 0, m_nWidth, m_nHeight};
     FillRect(m_dcBox.Get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
@@ -62,9 +84,6 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
     m_selFont = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_fontOverlay.Get());
 
     (void)lumeno::LoadResourceImage(nullptr, m_imgBanner, IDB_BANNER);
-
-    if (m_nWidth > 0 && m_nHeight > 0)
-        m_pFrameBits = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(m_nWidth) * m_nHeight * 4);
 
     CreateEncoder(m_nWidth, m_nHeight);
 }
@@ -95,6 +114,7 @@ BOOL CRecordThread::Start(const std::wstring& storageFolder, int retentionMinute
     m_hWakeEvent.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     m_hNotifyWnd = hNotifyWnd;
     m_bInitCom = 1;
+    m_encoderThread.Start();
     m_hThread.Reset(CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, this, 0, nullptr));
     return TRUE;
 }
@@ -113,6 +133,8 @@ void CRecordThread::Stop()
     SetEvent(m_hWakeEvent.Get());
     WaitForSingleObject(m_hThread.Get(), INFINITE);
     m_hThread.Reset();
+    // The recording thread finished its file through the encoder thread: nothing is queued now.
+    m_encoderThread.Stop();
 }
 
 int CRecordThread::Run()
@@ -122,14 +144,15 @@ int CRecordThread::Run()
     DWORD timeout = INFINITE;
     for (;;) {
         WaitForSingleObject(m_hWakeEvent.Get(), timeout);
+        // The file is finished on the encoder thread, after its last queued frame is written.
         if (m_nCommand == kQuitCommand) {
             if (m_bFileOpen)
-                CloseVideoFile(TRUE);
+                OnEncoderThread([this] { CloseVideoFile(TRUE); });
             break;
         }
         if (!m_bRecord) {
             if (m_bFileOpen)
-                CloseVideoFile(TRUE);
+                OnEncoderThread([this] { CloseVideoFile(TRUE); });
             timeout = INFINITE;
             continue;
         }
@@ -144,41 +167,53 @@ int CRecordThread::Run()
 DWORD CRecordThread::RecordTick()
 {
     if (!m_bFileOpen) {
-        OpenNewFile();
+        OnEncoderThread([this] { OpenNewFile(); });
         if (!m_bFileOpen)
             return CFramePacer::kTickMs;  // folder missing or unwritable: try again next tick
     }
     DWORD now = timeGetTime();
     // A wake-up before this position's tick (a signal while waiting) does not move the picture early.
-    if (const DWORD early = m_pacer.WaitUntilPosition(m_nFrameCount, now); early > 0)
+    if (const DWORD early = m_pacer.WaitUntilPosition(m_nPositions, now); early > 0)
         return early;
 
     // Positions whose ticks passed without a picture stay in the timeline as empty frames.
-    for (int n = m_pacer.DroppedBefore(m_nFrameCount, now); n > 0; --n) {
-        if (FAILED(WriteDroppedFrame()))
-            m_bWriteFailed = true;
+    for (int n = m_pacer.DroppedBefore(m_nPositions, now); n > 0; --n) {
+        m_encoderThread.QueueEmpty();
+        ++m_nPositions;
         ++m_stats.nDropped;
     }
-    if (m_nFrameCount >= CFramePacer::kFramesPerFile) {
-        CloseVideoFile(FALSE);
+    if (m_nPositions >= CFramePacer::kFramesPerFile) {
+        OnEncoderThread([this] { CloseVideoFile(FALSE); });
         if (!m_bFileOpen)
             return CFramePacer::kTickMs;
     }
-    CaptureFrame();
+    if (const int slot = m_encoderThread.AcquireSlot(); slot >= 0) {
+        const int lateMs = static_cast<int>(m_pacer.Elapsed(timeGetTime())) - m_nPositions * CFramePacer::kTickMs;
+        ++m_stats.lateness[static_cast<std::size_t>(std::clamp(lateMs, 0, kLatenessBuckets - 1))];
+        (void)ComposeFrame(slot);
+        m_encoderThread.QueuePicture(slot);
+        ++m_stats.nQueued;
+    } else {
+        // The encoder is still behind: the position stays empty rather than the timeline late.
+        m_encoderThread.QueueEmpty();
+        ++m_stats.nDropped;
+    }
+    ++m_nPositions;
     if (m_bWriteFailed) {
         // A full disk or a vanished folder: finish what the file holds so far, and open a new
         // file from the next tick on, once writing works again.
-        m_bWriteFailed = false;
-        CloseVideoFile(TRUE);
+        OnEncoderThread([this] { CloseVideoFile(TRUE); });
         return CFramePacer::kTickMs;
     }
     now = timeGetTime();
-    return m_pacer.WaitUntilPosition(m_nFrameCount, now);
+    return m_pacer.WaitUntilPosition(m_nPositions, now);
 }
 
 void CRecordThread::OpenNewFile()
 {
     m_dtFileStart = GetCurrentDate();
+    m_nPositions = 0;
+    m_bWriteFailed = false;
     m_ullFileSize = 0;
     m_nWritesWithoutGrowth = 0;
     m_bWritesThrough = false;
@@ -205,6 +240,7 @@ void CRecordThread::OpenNewFile()
 int CRecordThread::CloseVideoFile(BOOL bFinal)
 {
     ReleaseVideoFile();
+    m_bWriteFailed = false;
     if (m_nFrameCount != 0) {
         // A file the library could not finish (the disk ran full) has no headers or index: what
         // reached the disk is recovered like a crash's leftover instead of named unreadable, and
@@ -255,11 +291,18 @@ void CRecordThread::NotifyStorageChanged() const
 
 void CRecordThread::CaptureFrame()
 {
-    const int bitCount = ComposeFrame();
-    if (!m_bFileOpen)
+    (void)ComposeFrame(0);
+    WritePicture(0);
+}
+
+void CRecordThread::WritePicture(int slot)
+{
+    // After a failed write nothing more goes into the file: writing on could leave a hole once
+    // space comes back. The recording thread finishes the file at its next tick.
+    if (!m_bFileOpen || m_bWriteFailed)
         return;
     StageTimer timer(m_stats.ticks);
-    const int size = m_encoder.EncodeFrame(bitCount, m_pFrameBits.get());
+    const int size = m_encoder.EncodeFrame(m_frameInfo.bmiHeader.biBitCount, m_slots[slot].pBits);
     timer.Lap(kEncode);
     // An encoding error leaves an empty position rather than a corrupt chunk.
     const HRESULT written = size < 0 ? WriteDroppedFrame() : AppendEncodedFrame(size);
@@ -273,18 +316,29 @@ void CRecordThread::CaptureFrame()
     ++m_stats.nPictures;
 }
 
+void CRecordThread::WriteEmpty()
+{
+    if (!m_bFileOpen || m_bWriteFailed)
+        return;
+    if (FAILED(WriteDroppedFrame()))
+        m_bWriteFailed = true;
+}
+
 void CRecordThread::DrawCell(int x, int y, const std::wstring& text)
 {
     RECT cell{x, y, x + kCellWidth, y + kCellHeight};
     DrawTextW(m_dcCompose.Get(), text.c_str(), static_cast<int>(text.size()), &cell, DT_SINGLELINE);
 }
 
-int CRecordThread::ComposeFrame()
+int CRecordThread::ComposeFrame(int slot)
 {
-    if (!m_pFrameBits)
+    if (!m_slots[slot].pBits)
         return 0;
     StageTimer timer(m_stats.ticks);
     HDC dc = m_dcCompose.Get();
+    // The slot's buffer replaces the last one in the DC; the guard puts the DC's own bitmap back at the end.
+    SelectObject(dc, m_slots[slot].bitmap.Get());
+    m_nLastSlot = slot;
     const int w = m_nWidth;
 
     BitBlt(dc, 0, 0, w, m_nHeight, m_dcScreen.Get(), 0, 0, SRCCOPY);
@@ -334,13 +388,8 @@ int CRecordThread::ComposeFrame()
     DrawCell(w - 186, ih + 76, m_lastTexts[8]);
     timer.Lap(kText);
 
-    m_frameInfo = {};
-    m_frameInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    auto* info = reinterpret_cast<BITMAPINFO*>(&m_frameInfo);
-    GetDIBits(dc, m_bmpCompose.Get(), 0, 0, nullptr, info, DIB_RGB_COLORS);
-    m_frameInfo.bmiHeader.biCompression = BI_RGB;
-    GetDIBits(dc, m_bmpCompose.Get(), 0, static_cast<UINT>(m_frameInfo.bmiHeader.biHeight), m_pFrameBits.get(),
-              info, DIB_RGB_COLORS);
+    // The encoder reads the buffer on another thread: every drawing call must have reached it.
+    GdiFlush();
     timer.Lap(kReadOut);
     return m_frameInfo.bmiHeader.biBitCount;
 }

@@ -1,16 +1,23 @@
 #pragma once
 
 // The recording engine's thread: captures the primary screen ten times a second while recording is
-// on, composes the evidence overlay into each frame, writes 600-position AVI files and hands each
-// finished file to the catalogue.
+// on, composes the evidence overlay into each frame, and hands the frame to its encoder thread,
+// which writes 600-position AVI files; each finished file goes to the catalogue.
 //
 // Threads: the constructor, Start, SetRecording and Stop run on the user-interface thread. m_bRecord
 // and m_nCommand are written there (atomics) and followed by a signal of m_hWakeEvent; the health
-// figures m_ullLastWriteTick and m_ullBytesWritten go the other way (atomics the main window reads). The catalogue
-// m_storage is shared with the user-interface thread under its own lock. Everything else (DCs,
-// bitmaps, font, banner, frame buffer, encoder, AVI file, pacer, statistics) belongs to the
-// recording thread once Start has created it; tests read them only while the thread is not running.
+// figures m_ullLastWriteTick and m_ullBytesWritten go the other way (atomics the main window reads),
+// written by the encoder thread when a frame really reached the file. The catalogue m_storage is
+// shared with the user-interface thread under its own lock. The recording thread owns the pacing
+// (m_pacer, m_nPositions), the DCs, font, banner and box, and composes into a frame buffer it took
+// from m_encoderThread; the buffer then belongs to the encoder thread until it is written. The
+// encoder thread owns the encoder and the AVI file (CVideoFileWriter) and the growth check; opening
+// and finishing a file run there too, through CEncoderThread::Call, while the recording thread
+// waits, so those also see the pacer. m_bWriteFailed is the one flag both threads touch. In m_stats
+// each field has one writer: encoding, writing and nPictures the encoder thread, the rest the
+// recording thread. Tests read everything only while the threads are not running.
 
+#include "engine/EncoderThread.h"
 #include "engine/OverlaySettings.h"
 #include "engine/FramePacer.h"
 #include "engine/ThreadClass.h"
@@ -30,7 +37,7 @@
 
 class CNetTime;
 
-class CRecordThread : public CThreadClass, public CVideoFileWriter {
+class CRecordThread : public CThreadClass, public CVideoFileWriter, private CEncoderThread::Sink {
 public:
     static constexpr int kQuitCommand = 2;
     static constexpr int kBoxWidth = 380;
@@ -52,25 +59,34 @@ public:
     BOOL Start(const std::wstring& storageFolder, int retentionMinutes, BOOL bClearOtherFiles, HWND hNotifyWnd);
     // Switches recording on or off; the thread follows at its next wake-up.
     void SetRecording(BOOL bOn);
-    // Asks the thread to finish the current file and end, and waits for it without time-out.
-    // Returns at once when the thread is not running.
+    // Asks the thread to finish the current file and end, and waits for it and the encoder thread
+    // without time-out. Returns at once when the thread is not running.
     void Stop();
 
     int Run() override;
 
-    // Composes one frame from the screen, the cursor and the overlay, then encodes and writes it.
+    // Composes one frame from the screen, the cursor and the overlay, then encodes and writes it,
+    // all on the calling thread (while the threads are not running).
     void CaptureFrame();
-    // Composes one frame into m_pFrameBits without writing it; returns the DIB's bit count.
-    int ComposeFrame();
+    // Composes one frame into the frame buffer `slot`; returns the DIB's bit count.
+    int ComposeFrame(int slot);
 
-    // Per-stage costs of CaptureFrame, in QueryPerformanceCounter ticks, for the benchmark.
+    // Per-stage costs, in QueryPerformanceCounter ticks, for the benchmark: the composition stages
+    // are the recording thread's, encoding and writing the encoder thread's.
     enum Stage { kCapture, kCursor, kBox, kText, kReadOut, kEncode, kWrite, kStageCount };
+    static constexpr int kLatenessBuckets = 1001;  // milliseconds; the last one holds everything later
     struct Statistics {
         std::array<LONGLONG, kStageCount> ticks{};
-        long long nPictures = 0;  // frames captured and encoded
-        long long nDropped = 0;   // positions written empty because a tick overran
+        long long nPictures = 0;  // frames encoded and written (encoder thread)
+        long long nQueued = 0;    // frames composed and handed to the encoder (recording thread)
+        long long nDropped = 0;   // positions written empty: a tick overran or the encoder was behind
+        // How long after its position's tick each picture was taken (recording thread).
+        std::array<long long, kLatenessBuckets> lateness{};
     };
     Statistics m_stats;
+
+    // Pictures handed to the encoder thread and not yet written.
+    [[nodiscard]] int PicturesQueued() { return m_encoderThread.PicturesPending(); }
 
     // The texts drawn into the last composed frame, in drawing order (for checks of the overlay).
     std::array<std::wstring, 9> m_lastTexts;
@@ -78,7 +94,8 @@ public:
 
     [[nodiscard]] int Width() const { return m_nWidth; }
     [[nodiscard]] int Height() const { return m_nHeight; }
-    [[nodiscard]] const std::uint8_t* FrameBits() const { return m_pFrameBits.get(); }
+    // The last composed frame (bottom-up DIB rows).
+    [[nodiscard]] const std::uint8_t* FrameBits() const { return m_slots[m_nLastSlot].pBits; }
     [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameInfo.bmiHeader; }
     [[nodiscard]] const lumeno::CImage& Banner() const { return m_imgBanner; }
 
@@ -93,6 +110,12 @@ public:
     CVideoStore m_storage;
     std::atomic<int> m_nCommand{0};
 
+protected:
+    // Encodes and writes the picture in `slot` at the next position (encoder thread).
+    void WritePicture(int slot) override;
+    // Writes an empty position (encoder thread).
+    void WriteEmpty() override;
+
 private:
     // Finishes the open file: release, then (with frames) catalogue and notify. Unless bFinal, a
     // new file is opened at once.
@@ -101,6 +124,8 @@ private:
     void OpenNewFile();
     // One tick of the Recording state; returns the time-out of the next wait.
     DWORD RecordTick();
+    // Runs a file operation on the encoder thread once every frame queued before it is written.
+    void OnEncoderThread(const std::function<void()>& fn) { m_encoderThread.Call(fn); }
     // Whether the open file still has its name and grew within the last few pictures.
     bool FileStillGrows();
     void NotifyStorageChanged() const;
@@ -109,7 +134,10 @@ private:
     const CNetTime& m_netTime;
     OverlaySource m_overlay;
     CFramePacer m_pacer;
-    bool m_bWriteFailed = false;  // a chunk of the open file could not be written
+    int m_nPositions = 0;  // positions of the open file handed to the encoder thread
+    // A chunk of the open file could not be written: the encoder thread writes nothing more to it
+    // and the recording thread finishes it at its next tick.
+    std::atomic<bool> m_bWriteFailed{false};
     ULONGLONG m_ullFileSize = 0;  // the open file's size after the last picture
     int m_nWritesWithoutGrowth = 0;
     bool m_bWritesThrough = false;  // the library was seen to put each chunk on disk at once
@@ -117,7 +145,14 @@ private:
     lumeno::WindowDc m_dcScreen{nullptr};
     lumeno::UniqueMemoryDc m_dcCompose;
     lumeno::UniqueMemoryDc m_dcBox;
-    lumeno::UniqueBitmap m_bmpCompose;
+    // Frame buffers: bottom-up DIB sections of the screen's depth, composed into and read by the
+    // encoder in place.
+    struct Slot {
+        lumeno::UniqueBitmap bitmap;
+        std::uint8_t* pBits = nullptr;
+    };
+    std::array<Slot, CEncoderThread::kSlots> m_slots;
+    int m_nLastSlot = 0;
     lumeno::UniqueBitmap m_bmpBox;
     lumeno::UniqueFont m_fontOverlay;
     // Declared after what they select, so they put the original objects back first.
@@ -126,10 +161,11 @@ private:
     std::unique_ptr<lumeno::SelectGuard> m_selFont;
     int m_nWidth = 0;
     int m_nHeight = 0;
-    std::unique_ptr<std::uint8_t[]> m_pFrameBits;
-    // Header plus room for three colour masks, which GetDIBits writes for 16-bit screens.
+    // The frame buffers' format, as the screen's bitmaps read out.
     struct FrameInfo {
         BITMAPINFOHEADER bmiHeader;
         RGBQUAD bmiColors[256];
     } m_frameInfo{};
+    // Declared last: its thread uses the members above until it has ended.
+    CEncoderThread m_encoderThread{*this};
 };

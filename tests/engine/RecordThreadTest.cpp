@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <sstream>
 
 #include "PositionMap.h"
@@ -198,4 +200,70 @@ TEST_F(RecordThreadTest, OverlayOnWrittenFramesAndAnEmptyPositionForAnEncodingEr
     recorder.ReleaseVideoFile();
     EXPECT_EQ(PositionMap(file), reported);
     EXPECT_EQ(DecodeErrors(file), "");
+}
+
+namespace {
+// Encoding that takes longer than the tick, as on a screen too large for the encoder.
+class SlowEncodingRecorder : public CRecordThread {
+public:
+    using CRecordThread::CRecordThread;
+    ~SlowEncodingRecorder() override { Stop(); }  // the encoder thread calls into this class
+    static constexpr DWORD kEncodeMs = 250;
+
+protected:
+    void WritePicture(int slot) override
+    {
+        Sleep(kEncodeMs);  // the cost of a slow encoder, not a wait for anything
+        CRecordThread::WritePicture(slot);
+    }
+};
+}  // namespace
+
+// An encoder slower than the tick: positions it cannot take stay empty and the files keep wall
+// time, and pictures still queued at the change of file and at Stop all reach their file.
+TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture)
+{
+    SlowEncodingRecorder recorder(m_netTime, {});
+    ASSERT_TRUE(recorder.Start(m_folder.Path(), 60, FALSE, m_desktop.NotifyWindow()));
+    recorder.SetRecording(TRUE);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(m_folder.File(CRecordThread::kTempFileName)); }, 10000));
+    const ULONGLONG opened = GetTickCount64();
+    ASSERT_TRUE(WaitUntil([&] { return m_desktop.Count() >= 2; }, 120000)) << "the first file was announced";
+    const ULONGLONG announced = GetTickCount64();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.PicturesQueued() >= 2; }, 10000));
+    const ULONGLONG stopping = GetTickCount64();
+    recorder.Stop();
+
+    const auto files = Recordings(m_folder.Path());
+    ASSERT_EQ(files.size(), 2u);
+    const std::string first = PositionMap(files[0]), second = PositionMap(files[1]);
+    EXPECT_EQ(first.size(), 600u);
+    // 600 positions of 100 ms, not 600 pictures of 250 ms.
+    EXPECT_LT(announced - opened, 60000u + 8000u);
+    const auto pictures = [](const std::string& map) { return map.size() - std::count(map.begin(), map.end(), '.'); };
+    EXPECT_GT(first.size() - pictures(first), 300u) << "most ticks found the encoder busy";
+    // Taken at their ticks: waiting for the encoder would put pictures of later moments in these positions.
+    const auto& late = recorder.m_stats.lateness;
+    EXPECT_GE(5 * std::accumulate(late.begin(), late.begin() + 50, 0LL), 4 * recorder.m_stats.nQueued)
+        << "four in five pictures were taken within 50 ms of their tick";
+    EXPECT_EQ(static_cast<long long>(pictures(first) + pictures(second)), recorder.m_stats.nQueued);
+    EXPECT_EQ(recorder.m_stats.nPictures, recorder.m_stats.nQueued);
+    EXPECT_EQ(static_cast<long long>(first.size() + second.size()),
+              recorder.m_stats.nQueued + recorder.m_stats.nDropped);
+    // Slack: two changes of file, each waiting for the queue.
+    EXPECT_GE(static_cast<long long>(first.size() + second.size()),
+              static_cast<long long>(stopping - opened) / 100 - 30);
+    EXPECT_EQ(first.substr(0, 1) + second.substr(0, 1), "KK");
+    EXPECT_EQ(DecodeErrors(files[0]) + DecodeErrors(files[1]), "");
+    // The health figures count what reached the files: of the pictures queued at Stop, the second was
+    // written a whole encoding after it.
+    EXPECT_GE(recorder.m_ullLastWriteTick.load(), stopping + SlowEncodingRecorder::kEncodeMs - 50);
+    unsigned long long bytes = 0;
+    for (const std::wstring& file : files) {
+        std::istringstream sizes(RunHost(
+            "ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 '" + UnixPath(file) + "'"));
+        for (unsigned long long size = 0; sizes >> size;)
+            bytes += size;
+    }
+    EXPECT_EQ(recorder.m_ullBytesWritten.load(), bytes);
 }

@@ -1,7 +1,8 @@
 // Records the real screen for a while with the recording thread and prints what each frame costs:
 // the stages of composition, encoding and writing, the pictures captured per minute, the share of
-// positions that had to be written empty, CPU time per recorded minute and disk use. A measurement,
-// not a test; tools/bench-record.sh runs it on a busy trading-desk screen.
+// positions that had to be written empty, how late after its tick each picture was taken, CPU time
+// per recorded minute, disk use and peak memory. A measurement, not a test; tools/bench-record.sh
+// runs it on a busy trading-desk screen of each size.
 
 #include "engine/AviFileReader.h"
 #include "engine/RecordThread.h"
@@ -25,6 +26,21 @@ double CpuSeconds()
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     return FileTimeSeconds(kernel) + FileTimeSeconds(user);
+}
+
+// The lateness (ms) below which the given share of the pictures was taken.
+int Percentile(const CRecordThread::Statistics& s, double share)
+{
+    long long total = 0;
+    for (const long long n : s.lateness)
+        total += n;
+    long long seen = 0;
+    for (int ms = 0; ms < CRecordThread::kLatenessBuckets; ++ms) {
+        seen += s.lateness[static_cast<std::size_t>(ms)];
+        if (total > 0 && static_cast<double>(seen) >= share * static_cast<double>(total))
+            return ms;
+    }
+    return -1;
 }
 }  // namespace
 
@@ -60,6 +76,8 @@ int main(int argc, char** argv)
         const double positions = pictures + static_cast<double>(s.nDropped);
         std::printf("pictures: %.0f (%.0f per minute), positions %.0f, dropped %.1f%%\n", pictures,
                     pictures * 60.0 / wall, positions, 100.0 * s.nDropped / (positions > 0 ? positions : 1));
+        std::printf("capture lateness after the tick: median %d ms, p95 %d ms, p99 %d ms\n", Percentile(s, 0.5),
+                    Percentile(s, 0.95), Percentile(s, 0.99));
         std::printf("CPU: %.1f s per recorded minute (%.0f%% of one core, this process only)\n", cpu * 60.0 / wall,
                     100.0 * cpu / wall);
         const auto figures = recorder.m_storage.ReadFigures();
