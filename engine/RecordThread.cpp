@@ -6,6 +6,7 @@
 #include "engine/RecordingRepair.h"
 #include "framework/PointFont.h"
 #include "timestore/NetTime.h"
+#include "timestore/SealContext.h"
 #include "ui/ResourceImage.h"
 
 #include <mmsystem.h>
@@ -81,6 +82,10 @@ BOOL CRecordThread::Start(const std::wstring& storageFolder, int retentionMinute
     m_storage.m_strFolder = storageFolder;
     m_storage.m_nRetainMinutes = retentionMinutes;
     m_storage.m_bCleanOtherFiles = bClearOtherFiles;
+    m_storage.m_sealSource = [this] {
+        const std::shared_ptr<const OverlaySettings> overlay = m_overlay ? m_overlay() : nullptr;
+        return MakeSealContext(m_netTime, overlay.get());
+    };
 
     wchar_t path[MAX_PATH] = {};
     // A folder too long for a path leaves the name empty: every open then fails and is retried.
@@ -179,6 +184,7 @@ DWORD CRecordThread::RecordTick()
 void CRecordThread::OpenNewFile()
 {
     m_dtFileStart = GetCurrentDate();
+    m_storage.NoteFileStart();
     m_ullFileSize = 0;
     m_nWritesWithoutGrowth = 0;
     m_bWritesThrough = false;
