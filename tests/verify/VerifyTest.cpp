@@ -321,16 +321,19 @@ TEST_F(VerifyTest, AMomentGivesItsPictureAndAGapSaysNotCovered)
     const std::string fromPng = RunHost("ffmpeg -v error -i '" + UnixPath(png) + "' -f rawvideo -pix_fmt rgb24 -");
     ASSERT_EQ(reference.size(), static_cast<std::size_t>(w) * h * 3);
     ASSERT_EQ(fromPng.size(), reference.size()) << "the PNG the program wrote";
-    double difference = 0, pngDifference = 0;
+    int difference = 0;
+    double pngDifference = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c) {
                 const std::size_t at = (static_cast<std::size_t>(y) * w + x) * 3 + c;
                 const int mine = frame.GetPixelAddress(x, y)[2 - c];
-                difference += std::abs(mine - reference[at]);
+                difference = std::max(difference, std::abs(mine - reference[at]));
                 pngDifference += std::abs(mine - static_cast<std::uint8_t>(fromPng[at]));
             }
-    EXPECT_LT(difference / reference.size(), 1.5) << "within codec noise of ffmpeg's picture";
+    // The two decoders differ only in their colour conversion (at most 2 levels); a picture of another
+    // moment differs by far more wherever the clock's digits changed.
+    EXPECT_LE(difference, 3) << "every pixel within codec noise of ffmpeg's picture";
     EXPECT_LT(pngDifference / reference.size(), 0.01) << "the PNG holds that picture";
 
     long long nearest[3];
@@ -368,8 +371,8 @@ TEST_F(VerifyTest, AnExportedSpanVerifiesOnItsOwn)
     ASSERT_EQ(exported.m_recordings.size(), 3u);
     EXPECT_EQ(exported.m_recordings[0].verdict, CFolderCheck::Verdict::kNotExported);
     EXPECT_EQ(ReadBytes(target + L"\\LumenoData\\seals.log"), ReadBytes(m_copy.Path() + L"\\LumenoData\\seals.log"));
-    const std::string report = Narrow(Widen(std::string(ReadBytes(target + L"\\report.txt").begin(),
-                                                        ReadBytes(target + L"\\report.txt").end())));
+    const std::vector<std::uint8_t> reportBytes = ReadBytes(target + L"\\report.txt");
+    const std::string report(reportBytes.begin(), reportBytes.end());
     EXPECT_NE(report.find("This export's check:"), std::string::npos);
 
     // The export keeps its evidence: a change there is found like anywhere else.
