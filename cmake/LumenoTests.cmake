@@ -66,7 +66,7 @@ file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*.cpp)
 foreach(src ${bench_sources})
     get_filename_component(name ${src} NAME_WE)
     add_executable(bench_${name} ${src} ${LUMENO_RES_OBJECTS})
-    target_link_libraries(bench_${name} PRIVATE lumeno_test_support)
+    target_link_libraries(bench_${name} PRIVATE lumeno_test_support lumeno_verify)
 endforeach()
 
 # The end-to-end driver: acts on the real program's windows from inside the same Wine session.
