@@ -118,6 +118,9 @@ void CRecordThread::Stop()
     SetEvent(m_hWakeEvent.Get());
     WaitForSingleObject(m_hThread.Get(), INFINITE);
     m_hThread.Reset();
+    // Windows may end the process as soon as the session's end is answered: the last file's seal
+    // must be on the disk by then. A disk that hangs for this long loses the seal, not the file.
+    (void)m_storage.m_sealer.WaitIdle(kSealWaitMs);
 }
 
 int CRecordThread::Run()

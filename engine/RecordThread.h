@@ -38,6 +38,7 @@ public:
     static constexpr int kCellHeight = 20;
     static constexpr BYTE kBoxAlpha = 140;
     static constexpr const wchar_t* kTempFileName = L"RECORDING.AVI";
+    static constexpr DWORD kSealWaitMs = 60000;
 
     // Where the four overlay settings come from: a consistent copy for each frame.
     using OverlaySource = std::function<std::shared_ptr<const OverlaySettings>()>;
@@ -52,8 +53,8 @@ public:
     BOOL Start(const std::wstring& storageFolder, int retentionMinutes, BOOL bClearOtherFiles, HWND hNotifyWnd);
     // Switches recording on or off; the thread follows at its next wake-up.
     void SetRecording(BOOL bOn);
-    // Asks the thread to finish the current file and end, and waits for it without time-out.
-    // Returns at once when the thread is not running.
+    // Asks the thread to finish the current file and end, and waits for it without time-out, then
+    // for the seals of the files it finished. Returns at once when the thread is not running.
     void Stop();
 
     int Run() override;

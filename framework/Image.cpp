@@ -277,8 +277,8 @@ HRESULT CImage::SavePng(const std::wstring& path) const
         return E_FAIL;
     GpBitmapOwner bitmap;
     const Gdiplus::PixelFormat format = m_nBPP == 24 ? PixelFormat24bppRGB : PixelFormat32bppRGB;
-    if (const HRESULT hr = FromGdiplus(
-            gp::GdipCreateBitmapFromScan0(m_nWidth, m_nHeight, m_nPitch, format, m_pBits, bitmap.Put()));
+    if (const HRESULT hr =
+            FromGdiplus(gp::GdipCreateBitmapFromScan0(m_nWidth, m_nHeight, m_nPitch, format, m_pBits, bitmap.Put()));
         FAILED(hr))
         return hr;
     return FromGdiplus(gp::GdipSaveImageToFile(bitmap.Get(), path.c_str(), &kPngEncoder, nullptr));

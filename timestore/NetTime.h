@@ -34,11 +34,11 @@ class CNetTime : public CThreadClass {
 public:
     // What a seal records about network time at one moment.
     struct State {
-        SYSTEMTIME utc{};             // network time, or the machine's clock before synchronisation
+        SYSTEMTIME utc{};  // network time, or the machine's clock before synchronisation
         bool bSynchronised = false;
-        ULONG ulLastServer = 0;       // IPv4 address (network order) of the last accepted reply; 0 none
-        LONGLONG llClockOffsetMs = 0; // the machine's UTC clock minus network time (synchronised only)
-        LONGLONG llReplyAgeMs = -1;   // age of the last accepted reply; -1 none
+        ULONG ulLastServer = 0;        // IPv4 address (network order) of the last accepted reply; 0 none
+        LONGLONG llClockOffsetMs = 0;  // the machine's UTC clock minus network time (synchronised only)
+        LONGLONG llReplyAgeMs = -1;    // age of the last accepted reply; -1 none
     };
     static constexpr std::uint16_t kNtpPort = 123;
     // A reply at most this old keeps the connection shown as normal (inclusive).

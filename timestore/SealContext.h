@@ -11,8 +11,8 @@ class CNetTime;
 struct OverlaySettings;
 
 struct SealContext {
-    SYSTEMTIME local{};            // the machine's local clock
-    SYSTEMTIME utc{};              // network time when synchronised, else the machine's UTC clock
+    SYSTEMTIME local{};  // the machine's local clock
+    SYSTEMTIME utc{};    // network time when synchronised, else the machine's UTC clock
     bool bNetworkTime = false;
     std::string strServer;         // dotted address of the last accepted reply, empty for none
     LONGLONG llClockOffsetMs = 0;  // machine clock minus network time (network time only)

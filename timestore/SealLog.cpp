@@ -1,8 +1,8 @@
 #include "timestore/SealLog.h"
 
-#include "timestore/Sha256.h"
-
 #include <algorithm>
+
+#include "timestore/Sha256.h"
 
 HRESULT CSealLog::Open(const std::wstring& path, std::string* cutFragment)
 {

@@ -14,8 +14,7 @@ namespace {
 
 bool IsHex64(std::string_view text)
 {
-    return text.size() == CSha256::kHexLength &&
-           text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+    return text.size() == CSha256::kHexLength && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
 bool IsKey(std::string_view key)
@@ -104,11 +103,20 @@ std::string CSealRecord::Escape(std::string_view value)
     std::string text;
     for (const char c : value) {
         switch (c) {
-        case '\\': text += "\\\\"; break;
-        case '\t': text += "\\t"; break;
-        case '\r': text += "\\r"; break;
-        case '\n': text += "\\n"; break;
-        default: text += c;
+            case '\\':
+                text += "\\\\";
+                break;
+            case '\t':
+                text += "\\t";
+                break;
+            case '\r':
+                text += "\\r";
+                break;
+            case '\n':
+                text += "\\n";
+                break;
+            default:
+                text += c;
         }
     }
     return text;
@@ -127,11 +135,20 @@ bool CSealRecord::Unescape(std::string_view text, std::string& value)
         if (++i == text.size())
             return false;
         switch (text[i]) {
-        case '\\': value += '\\'; break;
-        case 't': value += '\t'; break;
-        case 'r': value += '\r'; break;
-        case 'n': value += '\n'; break;
-        default: return false;
+            case '\\':
+                value += '\\';
+                break;
+            case 't':
+                value += '\t';
+                break;
+            case 'r':
+                value += '\r';
+                break;
+            case 'n':
+                value += '\n';
+                break;
+            default:
+                return false;
         }
     }
     return true;
@@ -141,8 +158,8 @@ std::string ToUtf8(std::wstring_view text)
 {
     if (text.empty())
         return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                         nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(std::max(size, 0)), '\0');
     if (size > 0)
         WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr,

@@ -34,6 +34,7 @@ std::string UtcOfLocal(CDateTime start)
 
 CSealer::~CSealer()
 {
+    m_bHurry = true;
     {
         std::lock_guard lock(m_lock);
         m_bStop = true;
@@ -102,8 +103,12 @@ void CSealer::Post(Job job)
 
 bool CSealer::WaitIdle(DWORD timeoutMs)
 {
+    m_bHurry = true;
     std::unique_lock lock(m_lock);
-    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_queue.empty() && !m_bBusy; });
+    const bool idle =
+        m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_queue.empty() && !m_bBusy; });
+    m_bHurry = false;
+    return idle;
 }
 
 void CSealer::Work()
@@ -198,7 +203,10 @@ bool CSealer::Measure(const std::wstring& path, CSealRecord& record)
     if (!file)
         return false;
     ULONGLONG size = 0;
-    const std::string hash = CSha256::OfFile(file.Get(), size);
+    const std::string hash = CSha256::OfFile(file.Get(), size, [this] {
+        if (!m_bHurry)
+            Sleep(kPauseAfterReadMs);
+    });
     if (hash.empty())
         return false;
     record.Set("size", std::to_string(size));

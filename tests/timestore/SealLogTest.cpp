@@ -79,9 +79,10 @@ TEST_F(SealLogTest, RecordLinesRoundTripAndRefuseChanges)
     edited[edited.find("MT5")] = 'N';
     EXPECT_EQ(CSealRecord::Parse(edited, back), CSealRecord::Parsed::kBadHash);
     EXPECT_EQ(back.Get("v1"), "张三 NT5") << "an edited record is still read, to name it";
-    for (const std::string& bad : {line.substr(0, line.size() - 1), std::string("v0=a\thash=") + std::string(64, 'g'),
-                                   "v0=a\\q\t" + line.substr(line.find("hash=")), "=a\t" + line.substr(line.find("hash=")),
-                                   "noequals\t" + line.substr(line.find("hash="))})
+    for (const std::string& bad :
+         {line.substr(0, line.size() - 1), std::string("v0=a\thash=") + std::string(64, 'g'),
+          "v0=a\\q\t" + line.substr(line.find("hash=")), "=a\t" + line.substr(line.find("hash=")),
+          "noequals\t" + line.substr(line.find("hash="))})
         EXPECT_EQ(CSealRecord::Parse(bad, back), CSealRecord::Parsed::kMalformed) << bad;
 }
 

@@ -217,9 +217,8 @@ TEST_F(VerifyTest, EveryTamperIsFoundAndNamed)
              WriteLogLines(m_copy.Path(), lines);
          },
          false, [&] { return "line 1 (seq 2, " + Name(1) + "): out of order"; }},
-        {"recording deleted by hand",
-         [&] { ASSERT_TRUE(DeleteFileW(File(2).c_str())); },
-         false, [&] { return "MISSING, UNEXPLAINED  " + Name(2); }},
+        {"recording deleted by hand", [&] { ASSERT_TRUE(DeleteFileW(File(2).c_str())); }, false,
+         [&] { return "MISSING, UNEXPLAINED  " + Name(2); }},
         {"recordings deleted by retention",
          [&] {
              CVideoStore store;  // a start with no retention time left: every recording goes
@@ -359,10 +358,10 @@ TEST_F(VerifyTest, AnExportedSpanVerifiesOnItsOwn)
     TempFolder out(L"export");
     const std::wstring target = out.File(L"span");
     DWORD exitCode = 0;
-    const std::string said = RunVerifier(L"\"" + m_copy.Path() + L"\" --export \"" + Widen(FormatMoment(from).substr(0, 19)) +
-                                             L"\" \"" + Widen(FormatMoment(from + 120000).substr(0, 19)) + L"\" \"" +
-                                             target + L"\"",
-                                         exitCode);
+    const std::string said =
+        RunVerifier(L"\"" + m_copy.Path() + L"\" --export \"" + Widen(FormatMoment(from).substr(0, 19)) + L"\" \"" +
+                        Widen(FormatMoment(from + 120000).substr(0, 19)) + L"\" \"" + target + L"\"",
+                    exitCode);
     EXPECT_EQ(exitCode, 0u) << said;
     EXPECT_EQ(ListFolder(target), Widen(Name(1) + " " + Name(2)) + L" LumenoData\\ report.txt");
     CFolderCheck exported(target);

@@ -1,23 +1,27 @@
 // Records the real screen across file hand-overs with the recording thread and prints what sealing
 // costs: the time to hash each finished 60-second file, and whether the file recorded while the
 // previous one was being hashed still got its 600 positions on time (its start 60 s after the
-// previous start, its dropped positions no more than the first file's). A measurement, not a test;
-// run it with BENCH_PROGRAM=bench_SealBenchmark.exe tools/bench-record.sh 130.
-
-#include "engine/RecordThread.h"
-#include "framework/WinsockSession.h"
-#include "support/TestSupport.h"
-#include "timestore/NetTime.h"
-#include "timestore/SealLog.h"
-#include "timestore/Sha256.h"
-#include "tools/verify/Moment.h"
+// previous start, and where its empty positions fall: the hashing runs in its first second or so).
+// A measurement, not a test; run it with BENCH_PROGRAM=bench_SealBenchmark.exe tools/bench-record.sh 135.
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "engine/RecordThread.h"
+#include "engine/RecordingRepair.h"
+#include "framework/WinsockSession.h"
+#include "support/RecordingFiles.h"
+#include "support/TestSupport.h"
+#include "timestore/NetTime.h"
+#include "timestore/RecordingName.h"
+#include "timestore/SealLog.h"
+#include "timestore/Sha256.h"
 
 int main(int argc, char** argv)
 {
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 130;
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 135;
     CWinsockSession winsock;
     g_netTime.m_hThread.Reset(CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, &g_netTime, 0, nullptr));
     {
@@ -28,33 +32,43 @@ int main(int argc, char** argv)
         recorder.SetRecording(TRUE);
         Sleep(static_cast<DWORD>(seconds) * 1000);
         recorder.Stop();
-        (void)recorder.m_storage.m_sealer.WaitIdle(120000);
 
-        long long previousStart = 0, firstDropped = -1;
+        std::map<std::string, std::string> sealed;  // name -> SHA-256
         for (const CSealLog::Line& line : CSealLog::ReadLines(folder.Path() + L"\\LumenoData\\seals.log")) {
             CSealRecord r;
-            if (CSealRecord::Parse(line.text, r) != CSealRecord::Parsed::kOk || r.Get("kind") != "recording")
+            if (CSealRecord::Parse(line.text, r) == CSealRecord::Parsed::kOk && r.Get("kind") == "recording")
+                sealed[r.Get("name")] = r.Get("sha256");
+        }
+        std::wistringstream names(testsupport::ListFolder(folder.Path()));
+        long long previousStart = 0;
+        for (std::wstring name; names >> name;) {
+            if (name.size() != 19)
                 continue;
-            const std::wstring path = folder.Path() + L"\\" + FromUtf8(r.Get("name"));
-            LARGE_INTEGER freq, t0, t1;
-            QueryPerformanceFrequency(&freq);
+            const std::wstring path = folder.Path() + L"\\" + name;
             const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            LARGE_INTEGER freq, t0, t1;
+            QueryPerformanceFrequency(&freq);
             ULONGLONG size = 0;
             QueryPerformanceCounter(&t0);
             const std::string hash = CSha256::OfFile(file.Get(), size);
             QueryPerformanceCounter(&t1);
-            long long start = 0;
-            (void)ParseMoment(r.Get("start_local"), start);
-            const long long dropped = r.GetNumber("dropped");
-            if (firstDropped < 0)
-                firstDropped = dropped;
-            std::printf("%s  %s  %4lld positions  %3lld dropped  %6.1f MB  hashed in %6.1f ms (%s)  start %+6lld ms "
-                        "after the previous start + 60 s\n",
-                        r.Get("name").c_str(), r.Get("screen").c_str(), r.GetNumber("positions"), dropped,
-                        static_cast<double>(size) / 1e6, 1000.0 * (t1.QuadPart - t0.QuadPart) / freq.QuadPart,
-                        hash == r.Get("sha256") ? "matches its seal" : "DIFFERS FROM ITS SEAL",
-                        previousStart ? start - previousStart - 60000 : 0LL);
+            const std::vector<CRecordingRepair::Chunk> chunks = CRecordingRepair::FindChunks(file.Get());
+            std::string empty;  // positions without a picture
+            for (std::size_t i = 0; i < chunks.size(); ++i)
+                if (chunks[i].dwSize == 0)
+                    empty += (empty.empty() ? "" : ",") + std::to_string(i);
+            const std::string utf8 = testsupport::Narrow(name);
+            const long long start = static_cast<long long>(ParseRecordingStart(name).m_dt * 86400.0 + 0.5) * 1000;
+            std::printf(
+                "%s  %4zu positions  %6.1f MB  hashed in %6.1f ms (%s)  start %+lld s after the previous + 60 s"
+                "  empty positions: %s\n",
+                utf8.c_str(), chunks.size(), static_cast<double>(size) / 1e6,
+                1000.0 * (t1.QuadPart - t0.QuadPart) / freq.QuadPart,
+                sealed.count(utf8) == 0 ? "no seal"
+                : sealed[utf8] == hash  ? "matches its seal"
+                                        : "DIFFERS FROM ITS SEAL",
+                previousStart ? (start - previousStart - 60000) / 1000 : 0LL, empty.empty() ? "none" : empty.c_str());
             previousStart = start;
         }
     }

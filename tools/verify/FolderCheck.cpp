@@ -48,12 +48,18 @@ Present Measure(const std::wstring& path)
 const char* VerdictText(CFolderCheck::Verdict verdict)
 {
     switch (verdict) {
-    case CFolderCheck::Verdict::kIntact: return "intact";
-    case CFolderCheck::Verdict::kAltered: return "ALTERED";
-    case CFolderCheck::Verdict::kMissingExplained: return "missing, explained";
-    case CFolderCheck::Verdict::kMissingUnexplained: return "MISSING, UNEXPLAINED";
-    case CFolderCheck::Verdict::kUnsealed: return "UNSEALED";
-    case CFolderCheck::Verdict::kNotExported: return "not in this export";
+        case CFolderCheck::Verdict::kIntact:
+            return "intact";
+        case CFolderCheck::Verdict::kAltered:
+            return "ALTERED";
+        case CFolderCheck::Verdict::kMissingExplained:
+            return "missing, explained";
+        case CFolderCheck::Verdict::kMissingUnexplained:
+            return "MISSING, UNEXPLAINED";
+        case CFolderCheck::Verdict::kUnsealed:
+            return "UNSEALED";
+        case CFolderCheck::Verdict::kNotExported:
+            return "not in this export";
     }
     return "?";
 }
@@ -105,8 +111,10 @@ void CFolderCheck::CheckChain()
             const bool continued = i + 1 < m_lines.size() && records[i + 1].Get(CSealRecord::kKindKey) == "resumed" &&
                                    records[i + 1].Get("cut_sha256") == CSha256::OfText(m_lines[i].text);
             if (continued)
-                m_issues.push_back({line, "record cut short (the program stopped while writing it); continued at line " +
-                                              std::to_string(line + 1), false});
+                m_issues.push_back({line,
+                                    "record cut short (the program stopped while writing it); continued at line " +
+                                        std::to_string(line + 1),
+                                    false});
             else if (!m_lines[i].ended)
                 m_issues.push_back({line, "last record cut short (the program stopped while writing it)", false});
             else
@@ -122,18 +130,21 @@ void CFolderCheck::CheckChain()
                 for (long long s = lastSeq + 1; s < seq; ++s)
                     moved = moved || seqs.count(s) > 0;
                 m_issues.push_back({line, moved ? LineText(line, record) + ": out of order: seq " +
-                                                      std::to_string(lastSeq + 1) + " belongs before it (records moved or swapped)"
+                                                      std::to_string(lastSeq + 1) +
+                                                      " belongs before it (records moved or swapped)"
                                                 : "records seq " + std::to_string(lastSeq + 1) +
                                                       (seq - 1 > lastSeq + 1 ? " to " + std::to_string(seq - 1) : "") +
                                                       " removed before " + LineText(line, record)});
             } else if (seq <= lastSeq) {
-                m_issues.push_back({line, LineText(line, record) + (seqs.count(seq) > 1
-                                                                        ? ": inserted (its place is taken by another record)"
-                                                                        : ": out of order after seq " + std::to_string(lastSeq) +
-                                                                              " (records moved or swapped)")});
+                m_issues.push_back(
+                    {line, LineText(line, record) + (seqs.count(seq) > 1
+                                                         ? ": inserted (its place is taken by another record)"
+                                                         : ": out of order after seq " + std::to_string(lastSeq) +
+                                                               " (records moved or swapped)")});
             } else {
-                m_issues.push_back({line, LineText(line, record) +
-                                              ": does not follow the record before it (a record was replaced or inserted)"});
+                m_issues.push_back(
+                    {line, LineText(line, record) +
+                               ": does not follow the record before it (a record was replaced or inserted)"});
             }
         } else if (seq != lastSeq + 1) {
             m_issues.push_back({line, LineText(line, record) + ": numbered out of sequence"});

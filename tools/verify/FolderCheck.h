@@ -25,8 +25,8 @@ public:
         std::string strName;
         Verdict verdict = Verdict::kUnsealed;
         std::string strDetail;
-        CSealRecord seal;        // the last record that names the file (empty for an unsealed file)
-        long long llStartMs = 0; // local start, milliseconds since 1601 (sealed files)
+        CSealRecord seal;         // the last record that names the file (empty for an unsealed file)
+        long long llStartMs = 0;  // local start, milliseconds since 1601 (sealed files)
         long long llPositions = 0;
         long long llDropped = 0;
         [[nodiscard]] long long EndMs() const { return llStartMs + llPositions * 100; }

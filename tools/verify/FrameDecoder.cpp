@@ -74,7 +74,8 @@ HRESULT CFrameDecoder::Decode(const std::wstring& path, long long position, lume
     const std::vector<CRecordingRepair::Chunk> chunks = CRecordingRepair::FindChunks(file.Get());
     int width = 0, height = 0;
     const std::size_t first = CRecordingRepair::FindFirstPicture(file.Get(), chunks, width, height);
-    if (position < 0 || static_cast<std::size_t>(position) >= chunks.size() || first > static_cast<std::size_t>(position))
+    if (position < 0 || static_cast<std::size_t>(position) >= chunks.size() ||
+        first > static_cast<std::size_t>(position))
         return E_INVALIDARG;
     if (!image.Create(width, height, 32))
         return E_OUTOFMEMORY;

@@ -12,9 +12,9 @@
 class CFrameDecoder {
 public:
     struct Result {
-        long long llShown = -1;  // the position whose picture the image shows (an empty position
-                                 // shows the last picture before it)
-        long long llDecoded = 0; // pictures decoded to get there (from the key frame before it)
+        long long llShown = -1;   // the position whose picture the image shows (an empty position
+                                  // shows the last picture before it)
+        long long llDecoded = 0;  // pictures decoded to get there (from the key frame before it)
     };
 
     // Decodes from the last key frame at or before `position` up to it, into `image` (32 bpp,

@@ -8,11 +8,14 @@ bool ParseMoment(const std::string& text, long long& ms)
 {
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milli = 0;
     int used = 0;
-    const bool whole = text.size() == 19 && std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%n", &year, &month, &day,
-                                                        &hour, &minute, &second, &used) == 6 && used == 19;
+    const bool whole = text.size() == 19 &&
+                       std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%n", &year, &month, &day, &hour, &minute,
+                                   &second, &used) == 6 &&
+                       used == 19;
     const bool fraction = text.size() == 23 &&
                           std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u.%3u%n", &year, &month, &day, &hour,
-                                      &minute, &second, &milli, &used) == 7 && used == 23;
+                                      &minute, &second, &milli, &used) == 7 &&
+                          used == 23;
     if (!whole && !fraction)
         return false;
     for (const std::size_t digit : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u, 11u, 12u, 14u, 15u, 17u, 18u})

@@ -33,9 +33,10 @@ void Print(const std::string& text)
 
 int Usage()
 {
-    Print("usage: LumenoVerify FOLDER\n"
-          "       LumenoVerify FOLDER --at \"YYYY-MM-DD HH:MM:SS\" [--png FILE]\n"
-          "       LumenoVerify FOLDER --export \"YYYY-MM-DD HH:MM:SS\" \"YYYY-MM-DD HH:MM:SS\" OUTDIR\n");
+    Print(
+        "usage: LumenoVerify FOLDER\n"
+        "       LumenoVerify FOLDER --at \"YYYY-MM-DD HH:MM:SS\" [--png FILE]\n"
+        "       LumenoVerify FOLDER --export \"YYYY-MM-DD HH:MM:SS\" \"YYYY-MM-DD HH:MM:SS\" OUTDIR\n");
     return kUsage;
 }
 
