@@ -31,6 +31,8 @@ public:
     // it is ended and a "resumed" record is appended; `cutFragment` then gets the cut text.
     [[nodiscard]] HRESULT Open(const std::wstring& path, std::string* cutFragment = nullptr);
     [[nodiscard]] bool IsOpen() const { return static_cast<bool>(m_hFile); }
+    // After a failed write: the next Open finds whatever part of the line reached the disk as a cut line.
+    void Close() { m_hFile.Reset(); }
     [[nodiscard]] const std::wstring& Path() const { return m_strPath; }
 
     // Gives the record its "seq" (first) and "prev" (last before the hash), writes it as one line and

@@ -139,13 +139,20 @@ void CSealer::Work()
 
 void CSealer::Seal(Job& job)
 {
-    if (!OpenLog(job.strFolder))
-        return;
     if (!job.strHashPath.empty()) {
         (void)Measure(job.strHashPath, job.record);
         job.record.Set("sealed_utc", CSealLog::NowUtc());
     }
-    (void)m_log.Append(job.record);
+    m_unwritten.push_back(std::move(job));
+    while (!m_unwritten.empty()) {
+        if (!OpenLog(m_unwritten.front().strFolder))
+            return;
+        if (FAILED(m_log.Append(m_unwritten.front().record))) {
+            m_log.Close();
+            return;
+        }
+        m_unwritten.pop_front();
+    }
 }
 
 bool CSealer::OpenLog(const std::wstring& folder)

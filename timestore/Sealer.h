@@ -9,6 +9,9 @@
 // share of one core and never the recording thread's; whoever waits for the seals (WaitIdle, the
 // destructor) lifts the pacing through m_bHurry.
 //
+// A record that cannot be written (a full disk) is kept and written before the next one, once the
+// log can be written again; whatever part of its line reached the disk is continued like a cut line.
+//
 // Threads: Post and WaitIdle may be called from any thread; m_queue, m_bBusy and m_bStop are
 // guarded by m_lock; m_bHurry is an atomic. m_log and everything a job touches belong to the sealing thread, which
 // starts with the first job and, at destruction, seals every job still queued before it ends.
@@ -82,4 +85,5 @@ private:
     std::thread m_thread;
 
     CSealLog m_log;
+    std::deque<Job> m_unwritten;  // measured, not yet in the log, oldest first
 };
