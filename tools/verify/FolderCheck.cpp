@@ -71,7 +71,7 @@ std::wstring CFolderCheck::LogPath() const
 
 void CFolderCheck::Run()
 {
-    m_issues.clear();
+    m_findings.clear();
     m_recordings.clear();
     ReadExportScope();
     CheckChain();
@@ -111,43 +111,43 @@ void CFolderCheck::CheckChain()
             const bool continued = i + 1 < m_lines.size() && records[i + 1].Get(CSealRecord::kKindKey) == "resumed" &&
                                    records[i + 1].Get("cut_sha256") == CSha256::OfText(m_lines[i].text);
             if (continued)
-                m_issues.push_back({line,
-                                    "record cut short (the program stopped while writing it); continued at line " +
-                                        std::to_string(line + 1),
-                                    false});
+                m_findings.push_back({line,
+                                      "record cut short (the program stopped while writing it); continued at line " +
+                                          std::to_string(line + 1),
+                                      false});
             else if (!m_lines[i].ended)
-                m_issues.push_back({line, "last record cut short (the program stopped while writing it)", false});
+                m_findings.push_back({line, "last record cut short (the program stopped while writing it)", false});
             else
-                m_issues.push_back({line, "not a seal record: damaged or edited", true});
+                m_findings.push_back({line, "not a seal record: damaged or edited", true});
             continue;
         }
         const long long seq = record.GetNumber(CSealRecord::kSeqKey);
         if (parsed[i] == CSealRecord::Parsed::kBadHash)
-            m_issues.push_back({line, LineText(line, record) + ": edited: its contents do not match its own hash"});
+            m_findings.push_back({line, LineText(line, record) + ": edited: its contents do not match its own hash"});
         else if (record.Get(CSealRecord::kPrevKey) != previous) {
             if (seq > lastSeq + 1) {
                 bool moved = false;
                 for (long long s = lastSeq + 1; s < seq; ++s)
                     moved = moved || seqs.count(s) > 0;
-                m_issues.push_back({line, moved ? LineText(line, record) + ": out of order: seq " +
-                                                      std::to_string(lastSeq + 1) +
-                                                      " belongs before it (records moved or swapped)"
-                                                : "records seq " + std::to_string(lastSeq + 1) +
-                                                      (seq - 1 > lastSeq + 1 ? " to " + std::to_string(seq - 1) : "") +
-                                                      " removed before " + LineText(line, record)});
+                m_findings.push_back(
+                    {line, moved ? LineText(line, record) + ": out of order: seq " + std::to_string(lastSeq + 1) +
+                                       " belongs before it (records moved or swapped)"
+                                 : "records seq " + std::to_string(lastSeq + 1) +
+                                       (seq - 1 > lastSeq + 1 ? " to " + std::to_string(seq - 1) : "") +
+                                       " removed before " + LineText(line, record)});
             } else if (seq <= lastSeq) {
-                m_issues.push_back(
+                m_findings.push_back(
                     {line, LineText(line, record) + (seqs.count(seq) > 1
                                                          ? ": inserted (its place is taken by another record)"
                                                          : ": out of order after seq " + std::to_string(lastSeq) +
                                                                " (records moved or swapped)")});
             } else {
-                m_issues.push_back(
+                m_findings.push_back(
                     {line, LineText(line, record) +
                                ": does not follow the record before it (a record was replaced or inserted)"});
             }
         } else if (seq != lastSeq + 1) {
-            m_issues.push_back({line, LineText(line, record) + ": numbered out of sequence"});
+            m_findings.push_back({line, LineText(line, record) + ": numbered out of sequence"});
         }
         previous = record.Get(CSealRecord::kHashKey);
         lastSeq = std::max(lastSeq, seq);
@@ -243,8 +243,8 @@ bool CFolderCheck::Passed() const
 {
     if (!m_bLogFound && !m_recordings.empty())
         return false;
-    for (const Issue& issue : m_issues)
-        if (issue.bTamper)
+    for (const Finding& finding : m_findings)
+        if (finding.bTamper)
             return false;
     for (const Recording& r : m_recordings)
         if (r.verdict == Verdict::kAltered || r.verdict == Verdict::kMissingUnexplained ||
@@ -278,14 +278,14 @@ std::string CFolderCheck::Report() const
         out += "Seal log: " + std::to_string(m_nRecords) + " records, last record's hash " +
                (m_strHead.empty() ? "-" : m_strHead) + "\n";
     bool tampered = false;
-    for (const Issue& issue : m_issues)
-        tampered = tampered || issue.bTamper;
+    for (const Finding& finding : m_findings)
+        tampered = tampered || finding.bTamper;
     out += tampered ? "Chain: BROKEN\n" : "Chain: whole\n";
-    for (const Issue& issue : m_issues)
-        out += std::string(issue.bTamper ? "  ! " : "  note: ") +
-               (issue.strText.rfind("line", 0) == 0 || issue.strText.rfind("records", 0) == 0
-                    ? issue.strText
-                    : "line " + std::to_string(issue.nLine) + ": " + issue.strText) +
+    for (const Finding& finding : m_findings)
+        out += std::string(finding.bTamper ? "  ! " : "  note: ") +
+               (finding.strText.rfind("line", 0) == 0 || finding.strText.rfind("records", 0) == 0
+                    ? finding.strText
+                    : "line " + std::to_string(finding.nLine) + ": " + finding.strText) +
                "\n";
 
     out += "Recordings:\n";

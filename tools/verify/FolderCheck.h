@@ -15,7 +15,7 @@ public:
     enum class Verdict { kIntact, kAltered, kMissingExplained, kMissingUnexplained, kUnsealed, kNotExported };
 
     // A problem of the log itself; bTamper when it means records were changed, removed or moved.
-    struct Issue {
+    struct Finding {
         int nLine = 0;
         std::string strText;
         bool bTamper = true;
@@ -47,7 +47,7 @@ public:
     [[nodiscard]] std::wstring LogPath() const;
     [[nodiscard]] const std::wstring& Folder() const { return m_strFolder; }
 
-    std::vector<Issue> m_issues;
+    std::vector<Finding> m_findings;
     std::vector<Recording> m_recordings;  // sealed ones in the order of their records, then unsealed
     std::vector<CSealLog::Line> m_lines;
     bool m_bLogFound = false;
