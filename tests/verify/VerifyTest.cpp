@@ -203,6 +203,16 @@ TEST_F(VerifyTest, EveryTamperIsFoundAndNamed)
              WriteLogLines(m_copy.Path(), lines);
          },
          false, [&] { return "line 3 (seq 3, " + Name(2) + "): does not follow the record before it"; }},
+        {"record's size made absurd, its own hash made again",
+         [&] {
+             auto lines = LogLines(m_copy.Path());
+             CSealRecord record;
+             (void)CSealRecord::Parse(lines[1], record);
+             record.Set("size", "99999999999999999999999");
+             lines[1] = record.Seal();
+             WriteLogLines(m_copy.Path(), lines);
+         },
+         false, [&] { return "sealed 99999999999999999999999"; }},
         {"record deleted",
          [&] {
              auto lines = LogLines(m_copy.Path());

@@ -211,7 +211,7 @@ void CFolderCheck::CheckFiles()
         } else if (std::to_string(file->second.size) != seal.Get("size")) {
             r.verdict = Verdict::kAltered;
             r.strDetail = "size " + std::to_string(file->second.size) + " bytes, sealed " + seal.Get("size") +
-                          (file->second.size < std::stoull("0" + seal.Get("size")) ? " (cut short)" : "");
+                          (static_cast<long long>(file->second.size) < seal.GetNumber("size") ? " (cut short)" : "");
         } else if (file->second.hash != seal.Get("sha256")) {
             r.verdict = Verdict::kAltered;
             r.strDetail = "contents differ from the seal (SHA-256 " + file->second.hash.substr(0, 16) + "..., sealed " +

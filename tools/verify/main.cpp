@@ -124,7 +124,7 @@ int wmain(int argc, wchar_t** argv)
     try {
         return Run(argc, argv);
     } catch (...) {
-        Print("LumenoVerify: out of memory\n");
+        Print("LumenoVerify: stopped by an unexpected error (out of memory?)\n");
         return kFail;
     }
 }
