@@ -204,9 +204,10 @@ void CSealer::RestoreCut(const std::wstring& folder, const std::string& fragment
 
 bool CSealer::Measure(const std::wstring& path, CSealRecord& record)
 {
-    // Read sharing only: the catalogue holds the file the same way, and no writer may be at work.
-    const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // No writer may be at work while the file is measured; retention may delete it meanwhile (the
+    // removal is sealed after this record), so the hashing must never make that delete fail.
+    const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return false;
     ULONGLONG size = 0;

@@ -218,3 +218,30 @@ TEST_F(SealLogTest, ContextTellsTheServerAndTheClockOffset)
     EXPECT_LT(context.llReplyAgeMs, 10000);
     EXPECT_EQ(context.strName + context.strPlatform + context.strAccount, L"李四CTP7");
 }
+
+// Retention may delete a recording while it is still being hashed for its seal (a long file, a short
+// retention): the delete must go through, and the log tells of the file, then of its removal.
+TEST_F(SealLogTest, RetentionDeletesAFileThatIsStillBeingSealed)
+{
+    CVideoStore store;
+    store.m_strFolder = m_folder.Path();
+    store.m_nRetainMinutes = 0;  // the second commit deletes both
+    const std::wstring temp = m_folder.File(L"RECORDING.AVI");
+    WriteRecording(temp, 600);
+    std::vector<std::uint8_t> bytes = ReadBytes(temp);
+    const std::uint32_t padding = 32u << 20;  // a padding chunk: hashing it takes the sealer a while
+    const std::uint8_t junk[8] = {'J', 'U', 'N', 'K', 0, 0, 0, padding >> 24};
+    bytes.insert(bytes.end(), junk, junk + 8);
+    bytes.resize(bytes.size() + padding);
+    WriteBytes(temp, bytes);
+    ASSERT_TRUE(store.CommitRecording(temp, CDateTime::FromSystemTime(MakeSystemTime(2024, 3, 5, 9, 0)), 600));
+    ASSERT_TRUE(FileExists(m_folder.File(L"20240305-090000.AVI"))) << "its padding leaves it no duration to expire";
+    WriteRecording(temp, 600);
+    ASSERT_TRUE(store.CommitRecording(temp, CDateTime::FromSystemTime(MakeSystemTime(2024, 3, 5, 9, 1)), 600));
+    ASSERT_TRUE(store.m_sealer.WaitIdle(60000));
+    EXPECT_EQ(ListFolder(m_folder.Path()), L"LumenoData\\") << "both deleted, the first while it was being hashed";
+    const std::vector<CSealRecord> r = Records(CSealer::LogPath(m_folder.Path()));
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0].Get("name") + " " + r[0].Get("size"), "20240305-090000.AVI " + std::to_string(bytes.size()));
+    EXPECT_EQ(r[3].Get("kind") + " " + r[3].Get("name"), "removed 20240305-090000.AVI");
+}
