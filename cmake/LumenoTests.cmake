@@ -40,6 +40,17 @@ foreach(dir ${LUMENO_SOURCE_DIRS})
     endif()
 endforeach()
 
+# The verifier's tests drive its classes in-process and the program itself.
+file(GLOB verify_test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/verify/*.cpp)
+if(verify_test_sources)
+    add_executable(test_verify ${verify_test_sources} ${CMAKE_SOURCE_DIR}/tests/support/TestMain.cpp
+                   ${LUMENO_RES_OBJECTS})
+    target_link_libraries(test_verify PRIVATE lumeno_test_support lumeno_verify)
+    add_dependencies(test_verify LumenoVerify)
+    add_test(NAME verify COMMAND test_verify --gtest_color=no)
+    set_tests_properties(verify PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 ENVIRONMENT "${WINE_TEST_ENV}")
+endif()
+
 # The overlay again on a second screen size: its own display and therefore its own Wine prefix
 # and server, since one Wine session serves one display.
 if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET test_engine)
@@ -55,7 +66,7 @@ file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/bench/*.cpp)
 foreach(src ${bench_sources})
     get_filename_component(name ${src} NAME_WE)
     add_executable(bench_${name} ${src} ${LUMENO_RES_OBJECTS})
-    target_link_libraries(bench_${name} PRIVATE lumeno_test_support)
+    target_link_libraries(bench_${name} PRIVATE lumeno_test_support lumeno_verify)
 endforeach()
 
 # The end-to-end driver: acts on the real program's windows from inside the same Wine session.

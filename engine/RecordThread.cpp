@@ -6,6 +6,7 @@
 #include "engine/RecordingRepair.h"
 #include "framework/PointFont.h"
 #include "timestore/NetTime.h"
+#include "timestore/SealContext.h"
 #include "ui/ResourceImage.h"
 
 #include <mmsystem.h>
@@ -100,6 +101,10 @@ BOOL CRecordThread::Start(const std::wstring& storageFolder, int retentionMinute
     m_storage.m_strFolder = storageFolder;
     m_storage.m_nRetainMinutes = retentionMinutes;
     m_storage.m_bCleanOtherFiles = bClearOtherFiles;
+    m_storage.m_sealSource = [this] {
+        const std::shared_ptr<const OverlaySettings> overlay = m_overlay ? m_overlay() : nullptr;
+        return MakeSealContext(m_netTime, overlay.get());
+    };
 
     wchar_t path[MAX_PATH] = {};
     // A folder too long for a path leaves the name empty: every open then fails and is retried.
@@ -135,6 +140,9 @@ void CRecordThread::Stop()
     m_hThread.Reset();
     // The recording thread finished its file through the encoder thread: nothing is queued now.
     m_encoderThread.Stop();
+    // Windows may end the process as soon as the session's end is answered: the last file's seal
+    // must be on the disk by then. A disk that hangs for this long loses the seal, not the file.
+    (void)m_storage.m_sealer.WaitIdle(kSealWaitMs);
 }
 
 int CRecordThread::Run()
@@ -214,6 +222,7 @@ void CRecordThread::OpenNewFile()
     m_dtFileStart = GetCurrentDate();
     m_nPositions = 0;
     m_bWriteFailed = false;
+    m_storage.NoteFileStart();
     m_ullFileSize = 0;
     m_nWritesWithoutGrowth = 0;
     m_bWritesThrough = false;

@@ -45,6 +45,7 @@ public:
     static constexpr int kCellHeight = 20;
     static constexpr BYTE kBoxAlpha = 140;
     static constexpr const wchar_t* kTempFileName = L"RECORDING.AVI";
+    static constexpr DWORD kSealWaitMs = 60000;
 
     // Where the four overlay settings come from: a consistent copy for each frame.
     using OverlaySource = std::function<std::shared_ptr<const OverlaySettings>()>;
@@ -60,7 +61,8 @@ public:
     // Switches recording on or off; the thread follows at its next wake-up.
     void SetRecording(BOOL bOn);
     // Asks the thread to finish the current file and end, and waits for it and the encoder thread
-    // without time-out. Returns at once when the thread is not running.
+    // without time-out, then for the seals of the files it finished. Returns at once when the
+    // thread is not running.
     void Stop();
 
     int Run() override;

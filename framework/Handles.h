@@ -4,6 +4,7 @@
 // DeleteObject, DeleteDC, ReleaseDC and Release of the program lives in this header.
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 
 #include <utility>
@@ -97,6 +98,16 @@ struct ModuleTraits {
     static void Close(Type h) noexcept { ::FreeLibrary(h); }
 };
 struct RegionTraits : GdiObjectTraits<HRGN> {};
+struct CryptAlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct CryptHashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
+};
 
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
@@ -110,6 +121,8 @@ using UniqueRegion = UniqueResource<RegionTraits>;
 using UniqueMenu = UniqueResource<MenuTraits>;
 using UniqueIcon = UniqueResource<IconTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueCryptAlgorithm = UniqueResource<CryptAlgorithmTraits>;
+using UniqueCryptHash = UniqueResource<CryptHashTraits>;
 
 // A DC borrowed with GetDC: keeps the window it came from for ReleaseDC.
 class WindowDc {

@@ -267,4 +267,21 @@ BOOL CImage::Draw(HDC hDestDC, const RECT& rectDest, const RECT& rectSrc) const
     return ok;
 }
 
+HRESULT CImage::SavePng(const std::wstring& path) const
+{
+    // GDI+'s built-in PNG encoder.
+    static const CLSID kPngEncoder = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+    if (IsNull() || (m_nBPP != 24 && m_nBPP != 32))
+        return E_INVALIDARG;
+    if (!CGdiPlusStarter::Shared().Start())
+        return E_FAIL;
+    GpBitmapOwner bitmap;
+    const Gdiplus::PixelFormat format = m_nBPP == 24 ? PixelFormat24bppRGB : PixelFormat32bppRGB;
+    if (const HRESULT hr =
+            FromGdiplus(gp::GdipCreateBitmapFromScan0(m_nWidth, m_nHeight, m_nPitch, format, m_pBits, bitmap.Put()));
+        FAILED(hr))
+        return hr;
+    return FromGdiplus(gp::GdipSaveImageToFile(bitmap.Get(), path.c_str(), &kPngEncoder, nullptr));
+}
+
 }  // namespace lumeno

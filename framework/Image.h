@@ -13,6 +13,7 @@
 #include <objidl.h>
 
 #include <cstdint>
+#include <string>
 
 namespace lumeno {
 
@@ -34,6 +35,9 @@ public:
     BOOL Create(int nWidth, int nHeight, int nBPP, bool bAlpha = false);
 
     void Destroy() noexcept;
+
+    // Writes a 24- or 32-bit image as a PNG file (alpha left out). S_OK on success.
+    [[nodiscard]] HRESULT SavePng(const std::wstring& path) const;
 
     [[nodiscard]] bool IsNull() const noexcept { return !m_bitmap; }
     [[nodiscard]] int GetWidth() const noexcept { return m_nWidth; }

@@ -133,6 +133,7 @@ bool CNetTime::ReceiveReply(DWORD& seconds, DWORD& fraction) noexcept
         return false;
     seconds = transmit->seconds;
     fraction = transmit->fraction;
+    m_ulLastServer.store(from.sin_addr.s_addr, std::memory_order_relaxed);
     return true;
 }
 
@@ -183,6 +184,30 @@ bool CNetTime::GetNetTime(SYSTEMTIME& st) const noexcept
     NtpToSystemTime(m_dwNtpSeconds.load(std::memory_order_relaxed), m_dwNtpFraction.load(std::memory_order_relaxed),
                     now - syncTick, st);
     return IsReplyFresh(now, m_dwLastReplyTick.load(std::memory_order_relaxed));
+}
+
+CNetTime::State CNetTime::ReadState() const noexcept
+{
+    State state;
+    // Synchronisation is never undone: seen here, GetNetTime below reads network time too.
+    state.bSynchronised = m_dwSyncTick.load(std::memory_order_acquire) != 0;
+    SYSTEMTIME machine{};
+    ::GetSystemTime(&machine);
+    (void)GetNetTime(state.utc);  // the connected flag is not part of a seal: the reply's age is
+    if (!state.bSynchronised)
+        return state;
+    state.ulLastServer = m_ulLastServer.load(std::memory_order_relaxed);
+    state.llClockOffsetMs = ToMilliseconds(machine) - ToMilliseconds(state.utc);
+    state.llReplyAgeMs = static_cast<LONGLONG>(NowTick() - m_dwLastReplyTick.load(std::memory_order_relaxed));
+    return state;
+}
+
+LONGLONG CNetTime::ToMilliseconds(const SYSTEMTIME& st) noexcept
+{
+    FILETIME ft{};
+    if (!SystemTimeToFileTime(&st, &ft))
+        return 0;
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000);
 }
 
 bool CNetTime::IsReplyFresh(ULONGLONG nowTick, ULONGLONG lastReplyTick) noexcept

@@ -32,6 +32,14 @@
 
 class CNetTime : public CThreadClass {
 public:
+    // What a seal records about network time at one moment.
+    struct State {
+        SYSTEMTIME utc{};  // network time, or the machine's clock before synchronisation
+        bool bSynchronised = false;
+        ULONG ulLastServer = 0;        // IPv4 address (network order) of the last accepted reply; 0 none
+        LONGLONG llClockOffsetMs = 0;  // the machine's UTC clock minus network time (synchronised only)
+        LONGLONG llReplyAgeMs = -1;    // age of the last accepted reply; -1 none
+    };
     static constexpr std::uint16_t kNtpPort = 123;
     // A reply at most this old keeps the connection shown as normal (inclusive).
     static constexpr LONGLONG kConnectedWithinMs = 4500;
@@ -54,6 +62,7 @@ public:
     // The current UTC time (every field of st) and whether the connection counts as normal.
     bool GetNetTime(SYSTEMTIME& st) const noexcept;
     [[nodiscard]] bool IsSynchronised() const noexcept;
+    [[nodiscard]] State ReadState() const noexcept;
     // Whether a reply received at lastReplyTick still counts as connected at nowTick.
     [[nodiscard]] static bool IsReplyFresh(ULONGLONG nowTick, ULONGLONG lastReplyTick) noexcept;
 
@@ -86,6 +95,8 @@ private:
     // Reads one datagram; true only for a reply AcceptSntpReply accepts from the servers asked.
     // The transmit time goes to seconds and fraction.
     [[nodiscard]] bool ReceiveReply(DWORD& seconds, DWORD& fraction) noexcept;
+    // Milliseconds since 1601 of a calendar time; 0 when it does not convert.
+    [[nodiscard]] static LONGLONG ToMilliseconds(const SYSTEMTIME& st) noexcept;
     // Waits up to waitMs for the socket to become readable.
     [[nodiscard]] bool WaitReadable(long waitMs) noexcept;
 
@@ -95,6 +106,7 @@ private:
     std::atomic<DWORD> m_dwNtpSeconds{0};
     std::atomic<DWORD> m_dwNtpFraction{0};
     std::atomic<ULONGLONG> m_dwLastReplyTick{0};
+    std::atomic<ULONG> m_ulLastServer{0};  // written with the reply tick, read relaxed
 
     std::span<const char* const> m_servers;
     std::uint16_t m_port;

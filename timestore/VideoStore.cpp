@@ -69,9 +69,20 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
     record.m_hFile = CVideoInfo::OpenForCatalogue(finalPath);
     if (!record.m_hFile)
         return FALSE;
+    const CDateTime named = record.m_dtStart;
     std::move(record).AddToStore(*this);
+    // Sealed before retention runs, so the log tells of a file before it tells of its removal.
+    const std::optional<SealContext> atEnd = m_sealSource ? std::optional(m_sealSource()) : std::nullopt;
+    m_sealer.PostRecording(m_strFolder, finalPath, CSealer::kOriginFinished, named,
+                           m_sealStart ? &*m_sealStart : nullptr, atEnd ? &*atEnd : nullptr);
+    m_sealStart.reset();
     EnforceRetention();
     return TRUE;
+}
+
+void CVideoStore::NoteFileStart()
+{
+    m_sealStart = m_sealSource ? std::optional(m_sealSource()) : std::nullopt;
 }
 
 BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath, BOOL bCatalogue)
@@ -93,6 +104,8 @@ BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath, BOOL bCatalogue)
             return FALSE;  // no complete picture: nothing to lose, the file stays as it is
     }
     if (!repaired.empty()) {
+        m_sealer.PostRecording(m_strFolder, repaired, CSealer::kOriginRepaired,
+                               ParseRecordingStart(PathFindFileNameW(repaired.c_str())), nullptr, nullptr);
         if (bCatalogue && RegisterExistingFile(*this, repaired))
             EnforceRetention();
         return DeleteFileW(tempPath.c_str());
@@ -141,8 +154,10 @@ int CVideoStore::ScanFolder()
             if (current.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
             const std::wstring path = m_strFolder + L"\\" + current.cFileName;
-            if (!RegisterExistingFile(*this, path) && m_bCleanOtherFiles)
-                (void)RecycleFile(path);
+            if (!RegisterExistingFile(*this, path) && m_bCleanOtherFiles && RecycleFile(path) == 0)
+                m_sealer.PostRemoval(m_strFolder, current.cFileName,
+                                     static_cast<ULONGLONG>(current.nFileSizeHigh) << 32 | current.nFileSizeLow,
+                                     "recycled");
         }
         finder.Reset();
     }
@@ -167,7 +182,11 @@ int CVideoStore::EnforceRetention()
             expired = true;
         }
         // A failed delete leaves the file on disk, uncounted, until a later start finds it again.
-        (void)it->DeleteFromDisk(*this);
+        LARGE_INTEGER size{};
+        (void)GetFileSizeEx(it->m_hFile.Get(), &size);
+        const std::wstring name = MakeVideoFileName(it->m_dtStart);
+        if (it->DeleteFromDisk(*this))
+            m_sealer.PostRemoval(m_strFolder, name, static_cast<ULONGLONG>(size.QuadPart), "retention");
         it = m_list.erase(it);
     }
     return 0;

@@ -10,11 +10,14 @@
 // every retention pass. m_cs is never held while another lock is taken and is never re-entered.
 
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "timestore/DateTime.h"
+#include "timestore/Sealer.h"
 #include "timestore/VideoInfo.h"
 
 class CVideoStore {
@@ -78,9 +81,20 @@ public:
             visit(record);
     }
 
+    // The recording thread calls this when it starts a file: the seal of that file reports the
+    // clocks and network time of this moment.
+    void NoteFileStart();
+
     std::wstring m_strFolder;
     int m_nRetainMinutes = 0;
     int m_bCleanOtherFiles = 0;
     std::list<CVideoInfo> m_list;
     mutable std::mutex m_cs;
+
+    // Where seals take the network time state and overlay texts from; none in a bare store.
+    std::function<SealContext()> m_sealSource;
+    CSealer m_sealer;
+
+private:
+    std::optional<SealContext> m_sealStart;
 };

@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 # The programs the package ships, all from the i686 build's bin/ folder.
-programs=(Lumeno.exe)
+programs=(Lumeno.exe LumenoVerify.exe)
 
 xvidcore="" build=1
 while [ $# -gt 0 ]; do

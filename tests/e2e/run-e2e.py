@@ -412,6 +412,43 @@ def automatic_recording():
     check(program.poll() is None, "the process goes on until the system ends it")
 
 
+def verify(folder, *args):
+    """LumenoVerify.exe of the same build on a folder: its exit status and output."""
+    result = run("wine", os.path.join(BIN, "LumenoVerify.exe"), windows_path(folder), *args, timeout=300)
+    return result.returncode, result.stdout.decode("utf-8", "replace").replace("\r", "")
+
+
+def sealed_session():
+    print("== three recordings sealed by the program, checked by the verifier", flush=True)
+    shutil.rmtree(VIDEOS, ignore_errors=True)
+    os.makedirs(VIDEOS)
+    write_ini(windows_path(VIDEOS), 30, auto_record=1, name="张三")
+    for n in range(3):
+        start_program()
+        check(poll(lambda: os.path.exists(CURRENT)), "recording %d started" % (n + 1))
+        record_frames(30)
+        drv("send", MAIN, WM_ENDSESSION, 1, 0)  # Windows ends the session: the file is finished
+        check(len(finished_files()) == n + 1, "recording %d finished" % (n + 1))
+        kill_program()  # the sealing thread has finished when the process could end
+        time.sleep(2)  # a gap between recordings, for the timeline
+    rc, report = verify(VIDEOS)
+    print(report, flush=True)
+    check(rc == 0 and report.count("  intact ") == 3 and report.count("  gap ") == 2,
+          "the verifier finds three intact recordings and two gaps")
+    check("network" in open(os.path.join(VIDEOS, "LumenoData", "seals.log"), encoding="utf-8").read(),
+          "the seals tell that the start times came from network time")
+    tampered = os.path.join(SCRATCH, "tampered")
+    shutil.rmtree(tampered, ignore_errors=True)
+    shutil.copytree(VIDEOS, tampered)
+    with open(os.path.join(tampered, finished_files()[0]), "r+b") as f:
+        f.seek(5000)
+        byte = f.read(1)
+        f.seek(5000)
+        f.write(bytes([byte[0] ^ 1]))
+    rc, report = verify(tampered)
+    check(rc == 1 and "ALTERED" in report, "one flipped byte makes the verifier fail and name the file")
+
+
 def main(scenarios):
     shutil.rmtree(SCRATCH, ignore_errors=True)
     os.makedirs(VIDEOS)
@@ -446,4 +483,4 @@ def main(scenarios):
 
 
 if __name__ == "__main__":
-    sys.exit(main((first_run, stored_settings, automatic_recording)))
+    sys.exit(main((first_run, stored_settings, automatic_recording, sealed_session)))

@@ -22,13 +22,16 @@ holds_version() { strings -el "$1" | grep -qx "$version"; }
 rm -rf "$out"
 check "the package builds with a codec" tools/package.sh --no-build --xvidcore $i686/codec-standin/xvidcore.dll
 check "the zip is named after the version and holds the program, read-me and codec" \
-  test "$(listing "$zip")" = "Lumeno-$version Lumeno-$version/Lumeno.exe Lumeno-$version/ReadMe.txt Lumeno-$version/xvidcore.dll "
+  test "$(listing "$zip")" = "Lumeno-$version Lumeno-$version/Lumeno.exe Lumeno-$version/LumenoVerify.exe Lumeno-$version/ReadMe.txt Lumeno-$version/xvidcore.dll "
 echo "     zip: $(listing "$zip")"
-check "the installer holds the program, read-me, codec and uninstaller" \
-  bash -c "7zz l -ba '$setup' | grep -c -E ' (Lumeno.exe|ReadMe.txt|xvidcore.dll|Uninstall.exe)\$' | grep -qx 4"
+check "the installer holds the programs, read-me, codec and uninstaller" \
+  bash -c "7zz l -ba '$setup' | grep -c -E ' (Lumeno.exe|LumenoVerify.exe|ReadMe.txt|xvidcore.dll|Uninstall.exe)\$' | grep -qx 5"
 echo "     setup: $(listing "$setup")"
 unpack "$setup"
-installed_is_shipping() { cmp -s "$out/x/Lumeno.exe" $i686/Lumeno.exe && holds_version "$out/x/Lumeno.exe"; }
+installed_is_shipping() {
+  cmp -s "$out/x/Lumeno.exe" $i686/Lumeno.exe && cmp -s "$out/x/LumenoVerify.exe" $i686/LumenoVerify.exe &&
+    holds_version "$out/x/Lumeno.exe"
+}
 check "the installed program is the shipping build, with the version in its resource" installed_is_shipping
 check "the installer carries the version in its own resource" holds_version "$setup"
 check "the bundled codec is the one given" cmp -s "$out/x/xvidcore.dll" $i686/codec-standin/xvidcore.dll

@@ -38,8 +38,10 @@ TEST(StorageFolderTest, ScanCataloguesRecordingsAndKeepsOrRecyclesEverythingElse
         store.m_nRetainMinutes = 60;
         store.m_bCleanOtherFiles = clean;
         store.ScanFolder();
+        ASSERT_TRUE(store.m_sealer.WaitIdle(30000));
         EXPECT_EQ(store.ReadFigures().nCount, 1u);
-        EXPECT_EQ(ListFolder(folder.Path()), clean ? L"20240101-100000.avi sub\\" : before);
+        // What was recycled is told in the seal log of the program's sub-folder.
+        EXPECT_EQ(ListFolder(folder.Path()), clean ? L"20240101-100000.avi LumenoData\\ sub\\" : before);
         EXPECT_EQ(ListFolder(folder.File(L"sub")), L"20240105-100000.AVI other.txt");
         const auto recycled = ReadBytes(Widen("Z:" + trash + "/lumeno-note.txt"));
         EXPECT_EQ(std::string(recycled.begin(), recycled.end()), clean ? "keep me" : "");

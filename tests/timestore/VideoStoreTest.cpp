@@ -30,9 +30,10 @@ TEST_F(VideoStoreTest, RecordingsStartedInTheSameSecondTakeTheNextFreeOnes)
     WriteText(m_folder.File(L"20231231-235959.AVI"), "left over");  // not in the catalogue
     for (const int frames : {600, 300, 100, 50})
         EXPECT_TRUE(Commit(MakeSystemTime(2023, 12, 31, 23, 59, 59), frames));
+    ASSERT_TRUE(m_store.m_sealer.WaitIdle(30000));
     EXPECT_EQ(ListFolder(m_folder.Path()),
               L"20231231-235959.AVI 20240101-000000.AVI 20240101-000001.AVI "
-              L"20240101-000002.AVI 20240101-000003.AVI");
+              L"20240101-000002.AVI 20240101-000003.AVI LumenoData\\");
     EXPECT_EQ(ReadBytes(m_folder.File(L"20231231-235959.AVI")).size(), 9u) << "overwritten";
     EXPECT_EQ(m_store.ReadFigures().nCount, 4u);
     // The panel's used space covers at least the largest file.
@@ -56,8 +57,8 @@ TEST_F(VideoStoreTest, RetentionKeepsTheNewestThatFitAndDeletesTheRest)
         int minutes;
         std::vector<int> seconds;  // oldest first, one an hour from 10:00
         const wchar_t* kept;
-    } cases[] = {{25, {10, 400, 500, 1000}, L"20240101-120000.AVI 20240101-130000.AVI"},  // 1500 s fit exactly
-                 {10, {10, 601}, L""}};
+    } cases[] = {{25, {10, 400, 500, 1000}, L"20240101-120000.AVI 20240101-130000.AVI LumenoData\\"},  // 1500 s fit
+                 {10, {10, 601}, L"LumenoData\\"}};  // the seal log tells of the deletions
     for (const auto& c : cases) {
         TempFolder folder(L"retention");
         for (std::size_t i = 0; i < c.seconds.size(); ++i)
@@ -66,12 +67,14 @@ TEST_F(VideoStoreTest, RetentionKeepsTheNewestThatFitAndDeletesTheRest)
         store.m_strFolder = folder.Path();
         store.m_nRetainMinutes = c.minutes;
         store.ScanFolder();
+        ASSERT_TRUE(store.m_sealer.WaitIdle(30000));
         EXPECT_EQ(ListFolder(folder.Path()), c.kept) << c.minutes;
     }
     // Every commit applies it too.
     m_store.m_nRetainMinutes = 1;
     for (int minute = 0; minute < 3; ++minute)
         ASSERT_TRUE(Commit(MakeSystemTime(2024, 1, 1, 10, minute), 300));
-    EXPECT_EQ(ListFolder(m_folder.Path()), L"20240101-100100.AVI 20240101-100200.AVI");
+    ASSERT_TRUE(m_store.m_sealer.WaitIdle(30000));
+    EXPECT_EQ(ListFolder(m_folder.Path()), L"20240101-100100.AVI 20240101-100200.AVI LumenoData\\");
     EXPECT_EQ(m_store.ReadFigures().nCount, 2u);
 }

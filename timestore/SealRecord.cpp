@@ -1,0 +1,187 @@
+#include "timestore/SealRecord.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+#include "timestore/Sha256.h"
+
+const std::string CSealRecord::kNoPrevious(CSha256::kHexLength, '0');
+
+namespace {
+
+bool IsHex64(std::string_view text)
+{
+    return text.size() == CSha256::kHexLength && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+bool IsKey(std::string_view key)
+{
+    return !key.empty() && key.find_first_not_of("abcdefghijklmnopqrstuvwxyz_0123456789") == std::string_view::npos;
+}
+
+}  // namespace
+
+void CSealRecord::Set(std::string_view key, std::string value)
+{
+    for (auto& field : m_fields) {
+        if (field.first == key) {
+            field.second = std::move(value);
+            return;
+        }
+    }
+    m_fields.emplace_back(std::string(key), std::move(value));
+}
+
+std::string CSealRecord::Get(std::string_view key) const
+{
+    for (const auto& field : m_fields)
+        if (field.first == key)
+            return field.second;
+    return {};
+}
+
+bool CSealRecord::Has(std::string_view key) const
+{
+    for (const auto& field : m_fields)
+        if (field.first == key)
+            return true;
+    return false;
+}
+
+long long CSealRecord::GetNumber(std::string_view key, long long fallback) const
+{
+    const std::string text = Get(key);
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return text.empty() || error != std::errc() || end != text.data() + text.size() ? fallback : value;
+}
+
+std::string CSealRecord::Seal() const
+{
+    std::string line;
+    for (const auto& [key, value] : m_fields) {
+        if (key == kHashKey)
+            continue;
+        if (!line.empty())
+            line += '\t';
+        line += key + '=' + Escape(value);
+    }
+    return line + "\t" + std::string(kHashKey) + "=" + CSha256::OfText(line);
+}
+
+CSealRecord::Parsed CSealRecord::Parse(std::string_view line, CSealRecord& record)
+{
+    record.m_fields.clear();
+    const std::string marker = "\t" + std::string(kHashKey) + "=";
+    const std::size_t at = line.rfind(marker);
+    if (at == std::string_view::npos || !IsHex64(line.substr(at + marker.size())))
+        return Parsed::kMalformed;
+    const std::string_view body = line.substr(0, at);
+    for (std::size_t from = 0; from <= body.size();) {
+        std::size_t end = body.find('\t', from);
+        if (end == std::string_view::npos)
+            end = body.size();
+        const std::string_view field = body.substr(from, end - from);
+        const std::size_t equals = field.find('=');
+        std::string value;
+        if (equals == std::string_view::npos || !IsKey(field.substr(0, equals)) ||
+            !Unescape(field.substr(equals + 1), value))
+            return Parsed::kMalformed;
+        record.m_fields.emplace_back(std::string(field.substr(0, equals)), std::move(value));
+        from = end + 1;
+    }
+    const std::string hash(line.substr(at + marker.size()));
+    record.m_fields.emplace_back(std::string(kHashKey), hash);
+    return CSha256::OfText(body) == hash ? Parsed::kOk : Parsed::kBadHash;
+}
+
+std::string CSealRecord::Escape(std::string_view value)
+{
+    std::string text;
+    for (const char c : value) {
+        switch (c) {
+            case '\\':
+                text += "\\\\";
+                break;
+            case '\t':
+                text += "\\t";
+                break;
+            case '\r':
+                text += "\\r";
+                break;
+            case '\n':
+                text += "\\n";
+                break;
+            default:
+                text += c;
+        }
+    }
+    return text;
+}
+
+bool CSealRecord::Unescape(std::string_view text, std::string& value)
+{
+    value.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\t' || text[i] == '\n' || text[i] == '\r')
+            return false;
+        if (text[i] != '\\') {
+            value += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return false;
+        switch (text[i]) {
+            case '\\':
+                value += '\\';
+                break;
+            case 't':
+                value += '\t';
+                break;
+            case 'r':
+                value += '\r';
+                break;
+            case 'n':
+                value += '\n';
+                break;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+std::string ToUtf8(std::wstring_view text)
+{
+    if (text.empty())
+        return {};
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(std::max(size, 0)), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr,
+                            nullptr);
+    return utf8;
+}
+
+std::wstring FromUtf8(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
+std::string FormatSealTime(const SYSTEMTIME& st, bool utc)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u.%03u%s", st.wYear, st.wMonth, st.wDay,
+                  utc ? 'T' : ' ', st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, utc ? "Z" : "");
+    return text;
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+// Seals recordings on a thread of its own: the store hands over what it knows when it accepts or
+// removes a file (cheap: no file is read), and this thread hashes the file, counts its positions
+// and appends the record to the seal log, so that hashing tens of megabytes never holds up the
+// next tick of the recording thread. Records are written in the order they were handed over.
+//
+// The hashing is paced (a pause after every quarter megabyte) so that on a machine with few cores it takes a
+// share of one core and never the recording thread's; whoever waits for the seals (WaitIdle, the
+// destructor) lifts the pacing through m_bHurry.
+//
+// A record that cannot be written (a full disk) is kept and written before the next one, once the
+// log can be written again; whatever part of its line reached the disk is continued like a cut line.
+//
+// Threads: Post and WaitIdle may be called from any thread; m_queue, m_bBusy and m_bStop are
+// guarded by m_lock; m_bHurry is an atomic. m_log and everything a job touches belong to the sealing thread, which
+// starts with the first job and, at destruction, seals every job still queued before it ends.
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "timestore/DateTime.h"
+#include "timestore/SealContext.h"
+#include "timestore/SealLog.h"
+#include "timestore/SealRecord.h"
+
+class CSealer {
+public:
+    static constexpr const char* kOriginFinished = "finished";
+    static constexpr const char* kOriginRepaired = "repaired";
+    // About 1.5 ms of hashing per quarter megabyte, then this pause: a 60-second 1080p file (80 MB)
+    // is sealed within a few seconds of its hand-over, at a fraction of one core in short bursts.
+    static constexpr DWORD kPauseAfterReadMs = 5;
+
+    CSealer() = default;
+    CSealer(const CSealer&) = delete;
+    CSealer& operator=(const CSealer&) = delete;
+    // Seals what is still queued, then ends the thread.
+    ~CSealer();
+
+    // A recording the catalogue accepted: `path` is its final path in `folder`. The contexts of its
+    // start and end are optional (a repaired file has none).
+    void PostRecording(const std::wstring& folder, const std::wstring& path, const char* origin, CDateTime start,
+                       const SealContext* atStart, const SealContext* atEnd);
+    // A file that went: its name, its size, and why ("retention", "recycled").
+    void PostRemoval(const std::wstring& folder, const std::wstring& name, ULONGLONG size, const char* reason);
+
+    // Waits until every record handed over so far is in the log; false on time-out.
+    [[nodiscard]] bool WaitIdle(DWORD timeoutMs);
+
+    // The log of a storage folder: <folder>\LumenoData\seals.log.
+    [[nodiscard]] static std::wstring LogPath(const std::wstring& folder);
+
+private:
+    struct Job {
+        std::wstring strFolder;
+        std::wstring strHashPath;  // the recording to measure; empty for a removal
+        CSealRecord record;
+    };
+
+    void Post(Job job);
+    void Work();
+    void Seal(Job& job);
+    // Opens the folder's log when it is not the one open; a cut last line is continued.
+    bool OpenLog(const std::wstring& folder);
+    // Writes a record again whose line a power cut left unfinished, when it still holds the name of
+    // a file that is there (a recording) or gone (a removal).
+    void RestoreCut(const std::wstring& folder, const std::string& fragment);
+    // Size, SHA-256, positions, pictures, dropped positions and picture size of the file.
+    bool Measure(const std::wstring& path, CSealRecord& record);
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<Job> m_queue;
+    bool m_bBusy = false;
+    bool m_bStop = false;
+    std::atomic<bool> m_bHurry{false};
+    std::thread m_thread;
+
+    CSealLog m_log;
+    std::deque<Job> m_unwritten;  // measured, not yet in the log, oldest first
+};
