@@ -75,7 +75,7 @@ std::string CSealRecord::Seal() const
 CSealRecord::Parsed CSealRecord::Parse(std::string_view line, CSealRecord& record)
 {
     record.m_fields.clear();
-    const std::string marker = "\t" + std::string(kHashKey) + "=";
+    const std::string marker = std::string("\t").append(kHashKey).append("=");
     const std::size_t at = line.rfind(marker);
     if (at == std::string_view::npos || !IsHex64(line.substr(at + marker.size())))
         return Parsed::kMalformed;
