@@ -22,7 +22,7 @@ set(WINE_TEST_ENV
 if(CMAKE_CROSSCOMPILING_EMULATOR)
     # One booted, persistent wineserver for the whole run; cold starts would cost seconds each.
     add_test(NAME wine_start COMMAND sh -c
-        "mkdir -p '${WINE_TEST_HOME}' && '${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh' '${WINE_TEST_PREFIX}' && wineserver -p </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1")
+        "'${CMAKE_SOURCE_DIR}/tools/require-netns.sh' || exit 1; mkdir -p '${WINE_TEST_HOME}' && '${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh' '${WINE_TEST_PREFIX}' && wineserver -p </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1")
     add_test(NAME wine_stop COMMAND sh -c "wineserver -k </dev/null >/dev/null 2>&1 || true")
     set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${WINE_TEST_ENV}")
     set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${WINE_TEST_ENV}")
@@ -56,7 +56,7 @@ endif()
 if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET test_engine)
     set(SMALL_SCREEN_PREFIX ${CMAKE_BINARY_DIR}/wineprefix-1280x720)
     add_test(NAME engine_1280x720 COMMAND ${CMAKE_SOURCE_DIR}/tools/with-xvfb.sh --size 1280x720x24 -- sh -c
-        "'${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh' '${SMALL_SCREEN_PREFIX}' && wine '$<TARGET_FILE:test_engine>' --gtest_color=no --gtest_filter='RecordThreadTest.Overlay*'; rc=$?; wineserver -k; exit $rc")
+        "'${CMAKE_SOURCE_DIR}/tools/require-netns.sh' && '${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh' '${SMALL_SCREEN_PREFIX}' && wine '$<TARGET_FILE:test_engine>' --gtest_color=no --gtest_filter='RecordThreadTest.Overlay*'; rc=$?; wineserver -k; exit $rc")
     set_tests_properties(engine_1280x720 PROPERTIES TIMEOUT 600
         ENVIRONMENT "WINEPREFIX=${SMALL_SCREEN_PREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=winemenubuilder.exe=d\\;mscoree=d\\;mshtml=d;HOME=${WINE_TEST_HOME};XDG_DATA_HOME=${WINE_TEST_HOME}/.local/share")
 endif()
