@@ -50,7 +50,7 @@ CXvidLibrary::CXvidLibrary(const std::wstring& folder) : m_strFolder(folder)
     const Function global = Bound(m_module.Get(), "xvid_global");
     const Function encore = Bound(m_module.Get(), "xvid_encore");
     if (!global || !encore) {
-        m_pszMissingFunction = global ? "xvid_encore" : "xvid_global";
+        m_pszMissingFunction = global ? L"xvid_encore" : L"xvid_global";
         m_problem = Problem::FunctionMissing;
         return;
     }
@@ -81,12 +81,9 @@ std::wstring CXvidLibrary::ProblemText() const
         what = L"无法加载视频编码库 xvidcore.dll（错误 " + std::to_wstring(m_dwLoadError) +
                L"）：文件已损坏，或不是与本程序位数相同的 Windows 动态库。";
         break;
-    case Problem::FunctionMissing: {
-        const std::string name = m_pszMissingFunction;
-        what = L"视频编码库 xvidcore.dll 缺少函数 " + std::wstring(name.begin(), name.end()) +
-               L"，不是可用的 Xvid 编码库。";
+    case Problem::FunctionMissing:
+        what = L"视频编码库 xvidcore.dll 缺少函数 " + std::wstring(m_pszMissingFunction) + L"，不是可用的 Xvid 编码库。";
         break;
-    }
     case Problem::TooOld:
         what = (m_nActualVersion ? L"视频编码库 xvidcore.dll 的版本 " + VersionText(m_nActualVersion) + L" 太旧"
                                  : std::wstring(L"视频编码库 xvidcore.dll 报不出版本")) +

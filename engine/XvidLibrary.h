@@ -39,7 +39,7 @@ private:
     lumeno::UniqueModule m_module;
     Problem m_problem = Problem::Missing;
     unsigned long m_dwLoadError = 0;
-    const char* m_pszMissingFunction = "";
+    const wchar_t* m_pszMissingFunction = L"";
     int m_nActualVersion = 0;
     Function m_pfnGlobal = nullptr;
     Function m_pfnEncore = nullptr;
