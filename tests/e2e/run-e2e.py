@@ -419,6 +419,7 @@ def verify(folder, *args):
 
 
 def sealed_session():
+    """The program seals what it records; every kind of tampering is the verifier's own tests' matter."""
     print("== three recordings sealed by the program, checked by the verifier", flush=True)
     shutil.rmtree(VIDEOS, ignore_errors=True)
     os.makedirs(VIDEOS)
@@ -437,16 +438,6 @@ def sealed_session():
           "the verifier finds three intact recordings and two gaps")
     check("network" in open(os.path.join(VIDEOS, "LumenoData", "seals.log"), encoding="utf-8").read(),
           "the seals tell that the start times came from network time")
-    tampered = os.path.join(SCRATCH, "tampered")
-    shutil.rmtree(tampered, ignore_errors=True)
-    shutil.copytree(VIDEOS, tampered)
-    with open(os.path.join(tampered, finished_files()[0]), "r+b") as f:
-        f.seek(5000)
-        byte = f.read(1)
-        f.seek(5000)
-        f.write(bytes([byte[0] ^ 1]))
-    rc, report = verify(tampered)
-    check(rc == 1 and "ALTERED" in report, "one flipped byte makes the verifier fail and name the file")
 
 
 def main(scenarios):
