@@ -11,19 +11,13 @@ namespace {
 
 // Logs each job as it is done ('0'..'2' a picture's slot, '.' an empty position, '|' a call) and
 // the thread it ran on; a closed gate holds every picture, as an encoder far behind the tick would.
-class LoggingSink : public CEncoderThread::Sink {
-public:
-    void WritePicture(int slot) override
-    {
-        WaitForSingleObject(m_gate.Get(), INFINITE);
-        Append(static_cast<char>('0' + slot));
-    }
+struct LoggingSink : CEncoderThread::Sink {
+    void WritePicture(int slot) override { WaitForSingleObject(m_gate.Get(), INFINITE), Append('0' + slot); }
     void WriteEmpty() override { Append('.'); }
-    void Append(char c)
+    void Append(int c)
     {
         const std::lock_guard<std::mutex> lock(m_lock);
-        m_log += c;
-        m_threads += GetCurrentThreadId() == m_testThread ? 't' : 'e';
+        m_log += static_cast<char>(c), m_threads += GetCurrentThreadId() == m_testThread ? 't' : 'e';
     }
     std::string Log()
     {
@@ -31,8 +25,6 @@ public:
         return m_log + " " + m_threads;
     }
     void Hold(bool hold) { hold ? ResetEvent(m_gate.Get()) : SetEvent(m_gate.Get()); }
-
-private:
     lumeno::UniqueHandle m_gate{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
     const DWORD m_testThread = GetCurrentThreadId();
     std::mutex m_lock;
@@ -57,26 +49,22 @@ TEST(EncoderThread, HeldEncoderRunsOutOfBuffersAndACallSeesEveryJobBeforeItInOrd
     encoder.Start();
     sink.Hold(true);
     encoder.QueuePicture(0);
-    std::string slots;
-    for (int n = 0; n < 3; ++n)
-        slots += std::to_string(encoder.AcquireSlot());
-    EXPECT_EQ(slots, "12-1") << "three buffers, one of them taken by the held encoder";
-    for (const int slot : {2, -1, 1, -1, -1}) {  // -1: no buffer, the position stays empty
-        if (slot >= 0)
-            encoder.QueuePicture(slot);
-        else
-            encoder.QueueEmpty();
-    }
+    const auto acquire = [&](int n) {
+        std::string slots;
+        while (n-- > 0)
+            slots += std::to_string(encoder.AcquireSlot());
+        return slots;
+    };
+    EXPECT_EQ(acquire(3), "12-1") << "three buffers, one of them taken by the held encoder";
+    for (const int slot : {2, -1, 1, -1, -1})  // -1: no buffer, the position stays empty
+        slot >= 0 ? encoder.QueuePicture(slot) : encoder.QueueEmpty();
     EXPECT_EQ(encoder.PicturesPending(), 3);
     EXPECT_EQ(sink.Log(), "0.| ttt") << "nothing was written past the held picture";
     sink.Hold(false);
     encoder.Call([&] { sink.Append('|'); });
     EXPECT_EQ(sink.Log(), "0.|02.1..| ttteeeeeee");
     EXPECT_EQ(encoder.PicturesPending(), 0);
-    slots.clear();
-    for (int n = 0; n < 4; ++n)
-        slots += std::to_string(encoder.AcquireSlot());
-    EXPECT_EQ(slots, "012-1") << "every written picture gave its buffer back";
+    EXPECT_EQ(acquire(4), "012-1") << "every written picture gave its buffer back";
     encoder.Stop();
     EXPECT_FALSE(encoder.IsRunning());
 }
