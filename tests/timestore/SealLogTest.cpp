@@ -59,7 +59,6 @@ TEST_F(SealLogTest, Sha256AgreesWithTheHostAndRecordLinesRefuseChanges)
         WriteText(m_log, text);
         EXPECT_EQ(CSha256::OfText(text), HostSha256(m_log)) << text;
     }
-
     CSealRecord record, back;
     const std::string values[] = {"plain", "张三 MT5", "tab\there", "two\nlines\r", "back\\slash\\t", ""};
     for (std::size_t i = 0; i < std::size(values); ++i)
@@ -99,7 +98,6 @@ TEST_F(SealLogTest, ChainsAcrossRestartsAndContinuesACutLine)
         EXPECT_EQ(records[i].Get("n"), std::to_string(i));
         EXPECT_EQ(records[i].Get("prev"), i ? records[i - 1].Get("hash") : CSealRecord::kNoPrevious);
     }
-
     std::vector<std::uint8_t> bytes = ReadBytes(m_log);
     bytes.resize(bytes.size() - 30);  // inside the hash of record 4
     WriteBytes(m_log, bytes);
