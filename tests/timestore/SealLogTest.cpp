@@ -125,11 +125,13 @@ TEST_F(SealLogTest, CatalogueRetentionAndRecyclingAreSealed)
     std::vector<std::string> hashes;
     {
         CVideoStore store;
-        store.m_strFolder = m_folder.Path(), store.m_nRetainMinutes = 1;
+        store.m_strFolder = m_folder.Path();
+        store.m_nRetainMinutes = 1;
         store.m_sealSource = [] {
             SealContext c{.bNetworkTime = true, .strServer = "192.0.2.7", .llClockOffsetMs = -1234, .llReplyAgeMs = 812,
                           .bOverlay = true, .strName = L"张三", .strPlatform = L"MT5", .strAccount = L"88\t01"};
-            GetLocalTime(&c.local), GetSystemTime(&c.utc);
+            GetLocalTime(&c.local);
+            GetSystemTime(&c.utc);
             return c;
         };
         for (const wchar_t* name : {L"20240305-090000.AVI", L"20240305-090100.AVI"}) {

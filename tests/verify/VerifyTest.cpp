@@ -79,7 +79,8 @@ long long ClockDistance(lumeno::CImage& frame, const std::wstring& text)
     const lumeno::SelectGuard selectFont(dc.Get(), font.Get());
     RECT all{0, 0, kW, kH};
     FillRect(dc.Get(), &all, box.Get());
-    SetBkMode(dc.Get(), TRANSPARENT), SetTextColor(dc.Get(), RGB(255, 255, 255));
+    SetBkMode(dc.Get(), TRANSPARENT);
+    SetTextColor(dc.Get(), RGB(255, 255, 255));
     DrawTextW(dc.Get(), text.c_str(), -1, &all, DT_SINGLELINE);
     GdiFlush();
     long long distance = 0;
