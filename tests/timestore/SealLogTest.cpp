@@ -144,7 +144,9 @@ TEST_F(SealLogTest, CatalogueRetentionAndRecyclingAreSealed)
     WriteText(m_folder.File(L"notes.txt"), "other");
     {
         CVideoStore restarted;  // the next start: its scan recycles the other file
-        restarted.m_strFolder = m_folder.Path(), restarted.m_nRetainMinutes = 1, restarted.m_bCleanOtherFiles = TRUE;
+        restarted.m_strFolder = m_folder.Path();
+        restarted.m_nRetainMinutes = 1;
+        restarted.m_bCleanOtherFiles = TRUE;
         (void)restarted.ScanFolder();
         ASSERT_TRUE(restarted.m_sealer.WaitIdle(30000));
     }

@@ -258,7 +258,8 @@ TEST_F(VerifyTest, EveryTamperIsFoundAndNamed)
         {"recordings deleted by retention",
          [&](auto&) {
              CVideoStore store;  // a start with no retention time left: every recording goes
-             store.m_strFolder = m_copy.Path(), store.m_nRetainMinutes = 0;
+             store.m_strFolder = m_copy.Path();
+             store.m_nRetainMinutes = 0;
              (void)store.ScanFolder();
              ASSERT_TRUE(store.m_sealer.WaitIdle(30000));
              ASSERT_FALSE(FileExists(File(2)));
@@ -302,7 +303,8 @@ TEST_F(VerifyTest, ACutRecordIsContinuedAndNotTakenForTampering)
     EXPECT_TRUE(Holds(cut.Report(), "note: line 3: last record cut short"));
     {
         CVideoStore store;  // the next start: a new recording is sealed
-        store.m_strFolder = m_copy.Path(), store.m_nRetainMinutes = 60;
+        store.m_strFolder = m_copy.Path();
+        store.m_nRetainMinutes = 60;
         WriteRecording(m_copy.File(L"RECORDING.AVI"), 20);
         ASSERT_TRUE(store.CommitRecording(m_copy.File(L"RECORDING.AVI"),
                                           CDateTime::FromSystemTime(MakeSystemTime(2030, 1, 1, 12)), 20));
