@@ -167,7 +167,14 @@ LRESULT CLumenoDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         OnActivateRequest();
         return 0;
     } else if (message == CSingleInstance::ExitMessage()) {
-        ExitProgram();  // the tray menu's "exit", asked for by another program (the installer)
+        // The tray menu's "exit", asked for by another program (the installer). With a dialog open
+        // over this window, that dialog is cancelled and the request comes back once its loop ended.
+        if (m_pModalChild) {
+            m_pModalChild->EndDialog(IDCANCEL);
+            (void)::PostMessageW(m_hWnd, message, 0, 0);
+        } else if (!m_bExiting) {
+            ExitProgram();
+        }
         return 0;
     } else if (message == WM_STORAGE_CHANGED) {
         RefreshStorageFigures();
@@ -279,7 +286,9 @@ BOOL CLumenoDlg::OnCommand(WPARAM wParam, LPARAM lParam)
 void CLumenoDlg::OnBnClickedSettings()
 {
     CSetDialog dialog(m_app);
+    m_pModalChild = &dialog;
     (void)dialog.DoModal();
+    m_pModalChild = nullptr;
 }
 
 void CLumenoDlg::OnOK()
@@ -299,7 +308,9 @@ void CLumenoDlg::OnSysCommand(UINT nID, LPARAM lParam)
 {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about;
+        m_pModalChild = &about;
         (void)about.DoModal();
+        m_pModalChild = nullptr;
         return;
     }
     CStyleDialog::OnSysCommand(nID, lParam);

@@ -73,6 +73,7 @@ endforeach()
 add_executable(lumeno_driver ${CMAKE_SOURCE_DIR}/tests/e2e/Driver.cpp)
 target_link_options(lumeno_driver PRIVATE -municode)
 target_link_libraries(lumeno_driver PRIVATE user32)
+target_include_directories(lumeno_driver PRIVATE ${CMAKE_SOURCE_DIR})
 
 # The end-to-end test: the real Lumeno.exe on the test run's display, driven by the driver and xdotool.
 if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET Lumeno)
