@@ -79,7 +79,7 @@ TEST(SntpReplyTest, OnlyTheAnswerToTheOpenRequestOfAnAskedSynchronisedServerIsAc
         std::fill_n(&datagram[32], 8, 0x77);
         c.change(datagram);
         const auto answer = Accept(datagram, c.from, c.port, c.outstanding);
-        ASSERT_EQ(answer ? static_cast<int>(answer->server) : -1, c.server) << c.what;
+        EXPECT_EQ(answer ? static_cast<int>(answer->server) : -1, c.server) << c.what;
         if (answer) {
             const SntpTimestamp expected{datagram[40] ? 0x80000000u : 0u, 0x40000000u};
             EXPECT_EQ(answer->transmit, expected) << c.what;
