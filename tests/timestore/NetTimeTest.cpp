@@ -97,12 +97,15 @@ TEST(NetTimeTest, SynchronisesOnceThenFollowsTheServersReplies)
     const char* const servers[] = {"127.0.0.2", "127.0.0.1"};  // the first one never answers
     CWinsockSession winsock;
     std::atomic<int> answers{0}, badRequests{0};
-    std::set<std::vector<std::uint8_t>> transmitTimes;  // the stand-in's thread only, until it is shut down
+    std::set<ULONGLONG> transmitTimes;  // the stand-in's thread only, until it is shut down
     const SntpResponder respond = [&](const SntpRequest& request) {
+        ULONGLONG transmit = 0;
+        for (std::size_t i = 40; i < request.bytes.size() && i < 48; ++i)
+            transmit = transmit << 8 | request.bytes[i];
         // No leap warning, version 1, client; zero up to a transmit time no earlier request had.
         badRequests += request.bytes.size() != 48 || request.bytes[0] != 0x0B ||
                        std::any_of(request.bytes.begin() + 1, request.bytes.begin() + 40, [](auto b) { return b != 0; }) ||
-                       !transmitTimes.emplace(request.bytes.begin() + 40, request.bytes.end()).second;
+                       !transmitTimes.insert(transmit).second;
         // Every answer after the first is a day later: the time base taken at synchronisation stays.
         return std::vector<SntpDatagram>{{SntpReply(kServerSeconds + (answers++ ? 86400 : 0), 0x40000000u)}};
     };
