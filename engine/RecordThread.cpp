@@ -66,9 +66,10 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
         }
     m_selComposeBitmap = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_slots[0].bitmap.Get());
 
-    // The black source of the translucent box: filled once, never drawn into again.
+    // The black source of the translucent box: filled once, never drawn into again. In the frames'
+    // format too, so that the blend leaves the same bytes whatever the screen's.
     m_dcBox.Reset(CreateCompatibleDC(m_dcCompose.Get()));
-    m_bmpBox.Reset(CreateCompatibleBitmap(screen, m_nWidth, m_nHeight));
+    m_bmpBox.Reset(CreateDIBSection(screen, &format, DIB_RGB_COLORS, nullptr, nullptr, 0));
     m_selBoxBitmap = std::make_unique<lumeno::SelectGuard>(m_dcBox.Get(), m_bmpBox.Get());
     const RECT all{0, 0, m_nWidth, m_nHeight};
     FillRect(m_dcBox.Get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
