@@ -126,9 +126,10 @@ void CLumenoDlg::FillTrayState(bool bBalloon)
 void CLumenoDlg::CheckHealth()
 {
     CRecordingHealth::Sample sample;
+    // The last write first: read the other way round, a frame written in between would look late.
+    sample.ullLastWriteMs = m_recorder.m_ullLastWriteTick.load();
     sample.ullNowMs = ::GetTickCount64();
     sample.bRecording = m_bRecording != FALSE;
-    sample.ullLastWriteMs = m_recorder.m_ullLastWriteTick.load();
     sample.ullBytesWritten = m_recorder.m_ullBytesWritten.load();
     ULARGE_INTEGER free{};
     sample.bFreeKnown = ::GetDiskFreeSpaceExW(m_recorder.m_storage.m_strFolder.c_str(), &free, nullptr, nullptr) != 0;
@@ -222,6 +223,8 @@ void CLumenoDlg::OnTrayMenu()
 
 void CLumenoDlg::ExitProgram()
 {
+    // From here on a new start waits for this one to end rather than asking it to show itself.
+    CSingleInstance::UnmarkMainWindow(m_hWnd);
     // Returns only when the current file has its final name and is catalogued.
     m_recorder.Stop();
     m_bExiting = TRUE;
