@@ -6,7 +6,7 @@
 #include "app/SingleInstance.h"
 #include "res/resource.h"
 #include "engine/RecordThread.h"
-#include "framework/DataExchange.h"
+#include "ui/DataExchange.h"
 #include "timestore/NetTime.h"
 #include "ui/ResourceImage.h"
 

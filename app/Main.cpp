@@ -11,7 +11,7 @@
 #include "app/LumenoApp.h"
 #include "app/SingleInstance.h"
 #include "engine/RecordThread.h"
-#include "engine/XvidLibrary.h"
+#include "media/XvidLibrary.h"
 #include "framework/DcCache.h"
 #include "framework/GdiPlusStarter.h"
 #include "framework/WinsockSession.h"

@@ -2,7 +2,7 @@
 
 #include "app/LumenoApp.h"
 #include "res/resource.h"
-#include "framework/DataExchange.h"
+#include "ui/DataExchange.h"
 
 #include <shlobj.h>
 

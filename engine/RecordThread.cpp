@@ -1,9 +1,9 @@
 #include "engine/RecordThread.h"
 
 #include "res/resource.h"
-#include "engine/AviFileReader.h"
+#include "media/AviFileReader.h"
 #include "engine/OverlayClock.h"
-#include "engine/RecordingRepair.h"
+#include "media/RecordingRepair.h"
 #include "framework/PointFont.h"
 #include "timestore/NetTime.h"
 #include "timestore/SealContext.h"

@@ -18,13 +18,13 @@
 // recording thread. Tests read everything only while the threads are not running.
 
 #include "engine/EncoderThread.h"
-#include "engine/OverlaySettings.h"
+#include "timestore/OverlaySettings.h"
 #include "engine/FramePacer.h"
-#include "engine/ThreadClass.h"
-#include "engine/VideoFileWriter.h"
+#include "framework/ThreadClass.h"
+#include "media/VideoFileWriter.h"
 #include "framework/Handles.h"
 #include "framework/Image.h"
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 #include "timestore/VideoStore.h"
 
 #include <windows.h>

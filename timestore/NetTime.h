@@ -27,7 +27,7 @@
 #include <ctime>
 #include <span>
 
-#include "engine/ThreadClass.h"
+#include "framework/ThreadClass.h"
 #include "framework/SocketHandle.h"
 
 class CNetTime : public CThreadClass {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 
 HRESULT CSealLog::Open(const std::wstring& path, std::string* cutFragment)
 {

@@ -6,7 +6,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 
 const std::string CSealRecord::kNoPrevious(CSha256::kHexLength, '0');
 

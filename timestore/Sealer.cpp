@@ -2,9 +2,9 @@
 
 #include <shlwapi.h>
 
-#include "engine/RecordingRepair.h"
+#include "media/RecordingRepair.h"
 #include "framework/Handles.h"
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 #include "timestore/StorageFolder.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 #include "timestore/SealContext.h"
 #include "timestore/SealLog.h"
 #include "timestore/SealRecord.h"

@@ -6,7 +6,7 @@
 #include <climits>
 #include <vector>
 
-#include "engine/RecordingRepair.h"
+#include "media/RecordingRepair.h"
 #include "timestore/RecordingName.h"
 #include "timestore/StorageFolder.h"
 

@@ -5,7 +5,7 @@
 #include <numeric>
 #include <sstream>
 
-#include "PositionMap.h"
+#include "support/PositionMap.h"
 #include "engine/RecordThread.h"
 #include "framework/DcCache.h"
 #include "framework/PointFont.h"

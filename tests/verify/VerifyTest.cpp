@@ -14,9 +14,9 @@
 #include "timestore/NetTime.h"
 #include "timestore/RecordingName.h"
 #include "timestore/SealLog.h"
-#include "tools/verify/FolderCheck.h"
-#include "tools/verify/FrameDecoder.h"
-#include "tools/verify/Moment.h"
+#include "verify/FolderCheck.h"
+#include "media/FrameDecoder.h"
+#include "verify/Moment.h"
 
 using namespace testsupport;
 

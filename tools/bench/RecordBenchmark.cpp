@@ -4,7 +4,7 @@
 // per recorded minute, disk use and peak memory. A measurement, not a test; tools/bench-record.sh
 // runs it on a busy trading-desk screen of each size.
 
-#include "engine/AviFileReader.h"
+#include "media/AviFileReader.h"
 #include "engine/RecordThread.h"
 #include "framework/WinsockSession.h"
 #include "support/TestSupport.h"

@@ -10,14 +10,14 @@
 #include <sstream>
 
 #include "engine/RecordThread.h"
-#include "engine/RecordingRepair.h"
+#include "media/RecordingRepair.h"
 #include "framework/WinsockSession.h"
 #include "support/RecordingFiles.h"
 #include "support/TestSupport.h"
 #include "timestore/NetTime.h"
 #include "timestore/RecordingName.h"
 #include "timestore/SealLog.h"
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 
 int main(int argc, char** argv)
 {
