@@ -1,5 +1,6 @@
 #include "media/AviFileReader.h"
 
+#include "framework/FileBytes.h"
 #include "framework/Handles.h"
 
 #include <vfw.h>
@@ -45,22 +46,6 @@ bool FindVideoStreamHeader(const std::vector<std::uint8_t>& list, std::size_t fr
 }
 
 }  // namespace
-
-DWORD Le32(const std::uint8_t* p)
-{
-    DWORD value = 0;
-    std::memcpy(&value, p, 4);
-    return value;
-}
-
-bool ReadFileAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size)
-{
-    LARGE_INTEGER position{};
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    DWORD read = 0;
-    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && ReadFile(file, buffer, size, &read, nullptr) &&
-           read == size;
-}
 
 HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures)
 {

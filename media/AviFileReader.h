@@ -14,12 +14,6 @@ struct AviFileFigures {
     DWORD dwScale = 0;
 };
 
-// The little-endian 32-bit number at p: sizes and ids of AVI chunks.
-[[nodiscard]] DWORD Le32(const std::uint8_t* p);
-
-// Reads exactly `size` bytes at `offset` of an open file; false on a short read or an error.
-[[nodiscard]] bool ReadFileAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size);
-
 // Fails (error result, figures zero) for anything that is not a readable AVI file.
 [[nodiscard]] HRESULT ReadAviFileFigures(const std::wstring& path, AviFileFigures& figures);
 

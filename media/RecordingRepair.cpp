@@ -1,5 +1,6 @@
 #include "media/RecordingRepair.h"
 
+#include "framework/FileBytes.h"
 #include "media/AviFileReader.h"
 #include "media/VideoFileWriter.h"
 #include "framework/Handles.h"

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "framework/Utf8.h"
 #include "media/RecordingRepair.h"
 #include "framework/Handles.h"
 #include "framework/Sha256.h"

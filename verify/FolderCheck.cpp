@@ -8,6 +8,7 @@
 #include <set>
 
 #include "framework/Handles.h"
+#include "framework/Utf8.h"
 #include "timestore/RecordingName.h"
 #include "framework/Sha256.h"
 #include "verify/Moment.h"

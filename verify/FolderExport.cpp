@@ -1,6 +1,7 @@
 #include "verify/FolderExport.h"
 
 #include "framework/Handles.h"
+#include "framework/Utf8.h"
 #include "timestore/SealRecord.h"
 #include "verify/FolderCheck.h"
 #include "verify/Moment.h"

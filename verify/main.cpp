@@ -11,6 +11,7 @@
 #include <string>
 
 #include "framework/Image.h"
+#include "framework/Utf8.h"
 #include "timestore/RecordingName.h"
 #include "timestore/SealRecord.h"
 #include "verify/FolderCheck.h"

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include "framework/Handles.h"
+#include "res/resource.h"
+#include "ui/ResourceImage.h"
 
 #include <shellapi.h>
 
@@ -216,6 +218,11 @@ std::vector<std::uint8_t> DecodeFrameRgb(const std::wstring& file, int index)
                       ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + UnixPath(out.File(L"f.rgb")) + "'",
                   &rc);
     return rc == 0 ? ReadBytes(out.File(L"f.rgb")) : std::vector<std::uint8_t>{};
+}
+
+lumeno::CImage ProgramBanner()
+{
+    return lumeno::LoadResourceImage(nullptr, IDB_BANNER);
 }
 
 }  // namespace testsupport

@@ -2,6 +2,8 @@
 
 // Helpers shared by the tests: scratch folders, files, and running host (Linux) tools under Wine.
 
+#include "framework/Image.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -52,6 +54,9 @@ void RemoveTree(const std::wstring& path);
 // A calendar time from its fields (day of week left 0).
 [[nodiscard]] SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                                         int milliseconds = 0);
+
+// The program's banner picture from its resources, as the entry point hands it to the recorder.
+[[nodiscard]] lumeno::CImage ProgramBanner();
 
 // Text as the bytes of a UTF-16LE file with a byte-order mark.
 [[nodiscard]] std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text);

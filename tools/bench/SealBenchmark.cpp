@@ -27,7 +27,7 @@ int main(int argc, char** argv)
     {
         testsupport::TempFolder folder(L"bench-seal");
         auto overlay = std::make_shared<const OverlaySettings>(OverlaySettings{-5, L"张三", L"MT5", L"88001234"});
-        CRecordThread recorder(g_netTime, [&] { return overlay; });
+        CRecordThread recorder(g_netTime, [&] { return overlay; }, testsupport::ProgramBanner());
         recorder.Start(folder.Path(), 600, FALSE, nullptr);
         recorder.SetRecording(TRUE);
         Sleep(static_cast<DWORD>(seconds) * 1000);
