@@ -2,6 +2,7 @@
 
 #include "engine/OverlayClock.h"
 #include "framework/PointFont.h"
+#include "framework/PrivateMessages.h"
 #include "media/AviFileReader.h"
 #include "media/RecordingRepair.h"
 #include "timestore/NetTime.h"

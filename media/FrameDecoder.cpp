@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "framework/FileBytes.h"
 #include "media/AviFileReader.h"
 #include "media/RecordingRepair.h"
 #include "media/XvidEncoder.h"
