@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "timestore/SealFormat.h"
 #include "timestore/Sha256.h"
 
 HRESULT CSealLog::Open(const std::wstring& path, std::string* cutFragment)
@@ -48,11 +49,8 @@ HRESULT CSealLog::Append(const CSealRecord& record)
     if (!m_hFile)
         return E_HANDLE;
     CSealRecord line;
-    line.Set(CSealRecord::kSeqKey, std::to_string(m_nLastSeq + 1));
-    for (const auto& [key, value] : record.m_fields)
-        if (key != CSealRecord::kSeqKey && key != CSealRecord::kPrevKey && key != CSealRecord::kHashKey)
-            line.Set(key, value);
-    line.Set(CSealRecord::kPrevKey, m_strLastHash);
+    if (!CSealFormat::Arrange(record, m_nLastSeq + 1, m_strLastHash, line))
+        return E_INVALIDARG;  // not a record of the one layout: a reader would take it for tampering
     const std::string text = line.Seal();
     if (const HRESULT hr = WriteAtEnd(text + "\n"); FAILED(hr))
         return hr;
