@@ -64,14 +64,6 @@ long long Count(const CSealRecord& record, std::string_view key)
     return std::clamp(value, 0LL, kMaxPositions);
 }
 
-// What the chain says last about a sealed name.
-struct Sealed {
-    CFolderCheck::Recording r;
-    long long llRemovalLine = 0;
-    std::string strRemovalReason;
-    std::string strSealedHash;
-};
-
 // A malformed line waits for the next one: a `resumed` record naming its hash makes it a cut line.
 struct Pending {
     long long llLine = 0;
@@ -119,6 +111,7 @@ void CFolderCheck::Run()
     m_findings.clear();
     m_recordings.clear();
     m_exports.clear();
+    m_reasons.clear();
     m_llTamperings = m_llNotes = m_llLines = m_llEndedLines = m_nRecords = m_llFirstLayout = m_llHeadSeq = 0;
     m_strHead.clear();
     m_bCutAtEnd = false;
@@ -150,7 +143,9 @@ void CFolderCheck::CheckChain()
         }
     }
 
-    std::deque<Sealed> sealed;  // in the order of their first seal; never moves an element
+    // Sealed recordings in the order of their first seal (a deque never moves an element, so the
+    // names stay where byName sees them until the sort at the end).
+    std::deque<Recording>& sealed = m_recordings;
     std::unordered_map<std::string_view, std::size_t> byName;
     CSealLogReader reader;
     if (!reader.Open(LogPath())) {
@@ -234,28 +229,28 @@ void CFolderCheck::CheckChain()
         if (kind == "removed") {
             if (known != byName.end()) {
                 sealed[known->second].llRemovalLine = n;
-                sealed[known->second].strRemovalReason = record.Get("reason");
+                sealed[known->second].pRemovalReason = &*m_reasons.insert(record.Get("reason")).first;
             }
             continue;
         }
         if (known == byName.end()) {
-            sealed.emplace_back().r.strName = name;
-            known = byName.emplace(sealed.back().r.strName, sealed.size() - 1).first;
+            sealed.emplace_back().strName = name;
+            known = byName.emplace(sealed.back().strName, sealed.size() - 1).first;
         }
-        Sealed& s = sealed[known->second];
-        s.llRemovalLine = 0;  // sealed again after a removal: the newest record speaks
-        s.r.bSealed = true;
-        s.r.llLine = n;
-        s.r.llPositions = Count(record, "positions");
-        s.r.llDropped = Count(record, "dropped");
-        if (!ParseMoment(record.Get("start_local"), s.r.llStartMs))
-            s.r.llStartMs = 0;
-        s.strSealedHash = record.Get("sha256");
+        Recording& r = sealed[known->second];
+        r.llRemovalLine = 0;  // sealed again after a removal: the newest record speaks
+        r.bSealed = true;
+        r.llLine = n;
+        r.llPositions = Count(record, "positions");
+        r.llDropped = Count(record, "dropped");
+        if (!ParseMoment(record.Get("start_local"), r.llStartMs))
+            r.llStartMs = 0;
+        const std::string sealedHash = record.Get("sha256");
         if (const auto file = present.find(name); file != present.end()) {
             file->second.llEntry = static_cast<long long>(known->second);
             file->second.strSealedSize = record.Get("size");
-            file->second.strSealedHash = s.strSealedHash;
-        } else if (const auto same = byHash.find(s.strSealedHash); same != byHash.end()) {
+            file->second.strSealedHash = sealedHash;
+        } else if (const auto same = byHash.find(sealedHash); same != byHash.end()) {
             present[same->second].llRenamedFrom = static_cast<long long>(known->second);
         }
     }
@@ -283,14 +278,11 @@ void CFolderCheck::CheckChain()
         return r.EndMs() <= from || r.llStartMs > to;
     };
 
-    for (Sealed& s : sealed) {
-        Recording& r = s.r;
+    for (Recording& r : sealed) {
         const auto file = present.find(r.strName);
         if (file == present.end()) {
-            if (s.llRemovalLine > 0) {
-                r.verdict = Verdict::kMissingExplained;
-                r.strDetail =
-                    "removed (" + Show(s.strRemovalReason) + "), line " + std::to_string(s.llRemovalLine);
+            if (r.llRemovalLine > 0) {
+                r.verdict = Verdict::kMissingExplained;  // the report names the record
             } else if (leftOut(r)) {
                 r.verdict = Verdict::kNotExported;
             } else {
@@ -328,15 +320,15 @@ void CFolderCheck::CheckChain()
         r.strDetail = "no seal record knows this file";
         // A sealed recording moved to another name still carries its sealed contents.
         if (file.llRenamedFrom >= 0) {
-            const Sealed& from = sealed[static_cast<std::size_t>(file.llRenamedFrom)];
-            if (from.r.verdict == Verdict::kMissingUnexplained)
-                r.strDetail = "holds the sealed contents of " + Show(from.r.strName) + " (renamed)";
+            const Recording& from = sealed[static_cast<std::size_t>(file.llRenamedFrom)];
+            if (from.verdict == Verdict::kMissingUnexplained)
+                r.strDetail = "holds the sealed contents of " + Show(from.strName) + " (renamed)";
         }
     }
-    for (Sealed& s : sealed)
-        m_recordings.push_back(std::move(s.r));
-    std::stable_sort(m_recordings.begin(), m_recordings.end(),
-                     [](const Recording& a, const Recording& b) { return a.llStartMs < b.llStartMs; });
+    // A log is written in the order of time: the sort (and its buffer) is for one that is not.
+    const auto byStart = [](const Recording& a, const Recording& b) { return a.llStartMs < b.llStartMs; };
+    if (!std::is_sorted(m_recordings.begin(), m_recordings.end(), byStart))
+        std::stable_sort(m_recordings.begin(), m_recordings.end(), byStart);
     for (Recording& r : unknown)
         m_recordings.push_back(std::move(r));
 }
@@ -408,7 +400,11 @@ void CFolderCheck::Report(const std::function<void(std::string_view)>& out) cons
     for (const Recording& r : m_recordings) {
         char verdict[32];
         std::snprintf(verdict, sizeof verdict, "  %-22s", VerdictText(r.verdict));
-        out(verdict + Show(r.strName) + (r.strDetail.empty() ? "" : ": " + r.strDetail) + "\n");
+        const std::string detail = r.verdict == Verdict::kMissingExplained
+                                       ? "removed (" + Show(r.pRemovalReason ? *r.pRemovalReason : "") + "), line " +
+                                             std::to_string(r.llRemovalLine)
+                                       : r.strDetail;
+        out(verdict + Show(r.strName) + (detail.empty() ? "" : ": " + detail) + "\n");
     }
 
     out("Timeline (local time, sealed recordings):\n");

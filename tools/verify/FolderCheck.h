@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,12 +30,14 @@ public:
     struct Recording {
         std::string strName;  // as the folder or the log names it (print through CSealFormat::Printable)
         Verdict verdict = Verdict::kUnsealed;
-        std::string strDetail;    // printable
+        std::string strDetail;    // printable; a removal's is made by the report
         bool bSealed = false;
         long long llLine = 0;     // the line of the last record that names it
         long long llStartMs = 0;  // local start, milliseconds since 1601; 0 when the seal does not say
         long long llPositions = 0;
         long long llDropped = 0;
+        long long llRemovalLine = 0;                     // the removal record that explains it
+        const std::string* pRemovalReason = nullptr;     // in m_reasons
         [[nodiscard]] long long EndMs() const { return llStartMs + llPositions * 100; }
     };
 
@@ -79,6 +82,7 @@ public:
     long long m_llFirstLayout = 0;  // records read in the first layout of a record written again after a cut
     long long m_llHeadSeq = 0;
     bool m_bCutAtEnd = false;  // the log ends in a record cut short: what it was to say is unknown
+    std::set<std::string> m_reasons;  // the removals' reasons, each kept once
     std::string m_strHead;  // hash of the last whole record: the value to note down elsewhere
 
 private:
