@@ -420,7 +420,9 @@ void CFolderCheck::Report(const std::function<void(std::string_view)>& out) cons
             (r.verdict == Verdict::kIntact ? "" : std::string("  [") + VerdictText(r.verdict) + "]") + "\n");
         previous = &r;
     }
-    out(failure                 ? failure
+    out(failure ? failure
+        : Passed() && !m_exports.empty()
+            ? "Result: PASS (an export: chain whole, every recording of its span present and intact)\n"
         : Passed()              ? "Result: PASS (chain whole, every recording present is intact)\n"
         : m_nRecords == 0       ? "Result: FAIL (the seal log holds no record)\n"
         : m_bCutAtEnd && m_llTamperings == 0
