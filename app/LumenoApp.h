@@ -35,7 +35,7 @@ public:
     // the user exits. Always FALSE: the program ends when it returns.
     BOOL InitInstance(HINSTANCE hInstance, CNetTime& netTime, CRecordThread& recorder);
     // Why start-up must ask for the settings first: an empty or missing storage folder, or a
-    // retention of 0 (a negative one is let through).
+    // retention of 0, stored or missing from the file (a negative one is let through).
     [[nodiscard]] bool SettingsUnusable() const;
 
     // Sets m_strAppDir and points the profile at "Lumeno.INI" in it. Without a call, the first

@@ -126,9 +126,10 @@ void CLumenoDlg::FillTrayState(bool bBalloon)
 void CLumenoDlg::CheckHealth()
 {
     CRecordingHealth::Sample sample;
+    // The last write first: read the other way round, a frame written in between would look late.
+    sample.ullLastWriteMs = m_recorder.m_ullLastWriteTick.load();
     sample.ullNowMs = ::GetTickCount64();
     sample.bRecording = m_bRecording != FALSE;
-    sample.ullLastWriteMs = m_recorder.m_ullLastWriteTick.load();
     sample.ullBytesWritten = m_recorder.m_ullBytesWritten.load();
     ULARGE_INTEGER free{};
     sample.bFreeKnown = ::GetDiskFreeSpaceExW(m_recorder.m_storage.m_strFolder.c_str(), &free, nullptr, nullptr) != 0;
@@ -167,7 +168,14 @@ LRESULT CLumenoDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         OnActivateRequest();
         return 0;
     } else if (message == CSingleInstance::ExitMessage()) {
-        ExitProgram();  // the tray menu's "exit", asked for by another program (the installer)
+        // The tray menu's "exit", asked for by another program (the installer). With a dialog open
+        // over this window, that dialog is cancelled and the request comes back once its loop ended.
+        if (m_pModalChild) {
+            m_pModalChild->EndDialog(IDCANCEL);
+            (void)::PostMessageW(m_hWnd, message, 0, 0);
+        } else if (!m_bExiting) {
+            ExitProgram();
+        }
         return 0;
     } else if (message == WM_STORAGE_CHANGED) {
         RefreshStorageFigures();
@@ -215,6 +223,8 @@ void CLumenoDlg::OnTrayMenu()
 
 void CLumenoDlg::ExitProgram()
 {
+    // From here on a new start waits for this one to end rather than asking it to show itself.
+    CSingleInstance::UnmarkMainWindow(m_hWnd);
     // Returns only when the current file has its final name and is catalogued.
     m_recorder.Stop();
     m_bExiting = TRUE;
@@ -279,7 +289,9 @@ BOOL CLumenoDlg::OnCommand(WPARAM wParam, LPARAM lParam)
 void CLumenoDlg::OnBnClickedSettings()
 {
     CSetDialog dialog(m_app);
+    m_pModalChild = &dialog;
     (void)dialog.DoModal();
+    m_pModalChild = nullptr;
 }
 
 void CLumenoDlg::OnOK()
@@ -299,7 +311,9 @@ void CLumenoDlg::OnSysCommand(UINT nID, LPARAM lParam)
 {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about;
+        m_pModalChild = &about;
         (void)about.DoModal();
+        m_pModalChild = nullptr;
         return;
     }
     CStyleDialog::OnSysCommand(nID, lParam);

@@ -91,6 +91,9 @@ private:
     NOTIFYICONDATAW m_nid{};
     UINT m_nTaskbarCreatedMsg = 0xFFFFFFFFu;
     BOOL m_bExiting = FALSE;
+    // The settings dialog or About box while one is open over this window: an exit request closes
+    // it first, so that the program never ends from inside its modal loop.
+    CDialog* m_pModalChild = nullptr;
     CAVIStorageInfoDispWnd m_wndStorageInfo;
     CImgButton m_btnStart;
     CImgButton m_btnStop;

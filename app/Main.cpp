@@ -47,12 +47,12 @@ struct ProcessObjects {
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
 {
-    // Before anything else exists: a second start only wakes the running one and ends.
+    // Before anything else exists: a second start only wakes the running one and ends, or, when
+    // that one is ending, waits for its end and takes over.
     CSingleInstance instance;
-    if (!instance.Claim()) {
-        (void)CSingleInstance::ActivateRunning();
+    if (!instance.Claim() &&
+        (CSingleInstance::ActivateRunning() || !instance.WaitForRunningToEnd(CSingleInstance::kEndingWaitMs)))
         return 0;
-    }
     // Without a usable codec nothing could be recorded: say so before any window, icon, thread or
     // file exists, and end.
     if (const CXvidLibrary& codec = CXvidLibrary::Shared(); codec.GetProblem() != CXvidLibrary::Problem::None) {

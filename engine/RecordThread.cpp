@@ -48,23 +48,16 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
     m_nWidth = GetDeviceCaps(screen, HORZRES);
     m_nHeight = GetDeviceCaps(screen, VERTRES);
 
-    // The frame format is the one a screen-compatible bitmap reads out in (32 bits on a 32-bit
-    // screen, 5-5-5 on a 16-bit one): frames composed into DIB sections of that format give the
-    // encoder the very bytes a read-out would.
-    {
-        const lumeno::UniqueBitmap probe(CreateCompatibleBitmap(screen, 1, 1));
-        m_frameInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        GetDIBits(m_dcCompose.Get(), probe.Get(), 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&m_frameInfo),
-                  DIB_RGB_COLORS);
-    }
+    // Frames are composed into 32-bit DIB sections whatever the screen's format (8, 16, 24 or 32
+    // bits): the copy from the screen converts, and the encoder always reads one format.
     BITMAPINFO format{};
     format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     format.bmiHeader.biWidth = m_nWidth;
     format.bmiHeader.biHeight = m_nHeight;  // bottom-up, as the encoder is told
     format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = m_frameInfo.bmiHeader.biBitCount;
+    format.bmiHeader.biBitCount = kFrameBitCount;
     format.bmiHeader.biCompression = BI_RGB;
-    m_frameInfo.bmiHeader = format.bmiHeader;
+    m_frameHeader = format.bmiHeader;
     if (m_nWidth > 0 && m_nHeight > 0)
         for (Slot& slot : m_slots) {
             void* bits = nullptr;
@@ -73,9 +66,10 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
         }
     m_selComposeBitmap = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_slots[0].bitmap.Get());
 
-    // The black source of the translucent box: filled once, never drawn into again.
+    // The black source of the translucent box: filled once, never drawn into again. In the frames'
+    // format too, so that the blend leaves the same bytes whatever the screen's.
     m_dcBox.Reset(CreateCompatibleDC(m_dcCompose.Get()));
-    m_bmpBox.Reset(CreateCompatibleBitmap(screen, m_nWidth, m_nHeight));
+    m_bmpBox.Reset(CreateDIBSection(screen, &format, DIB_RGB_COLORS, nullptr, nullptr, 0));
     m_selBoxBitmap = std::make_unique<lumeno::SelectGuard>(m_dcBox.Get(), m_bmpBox.Get());
     const RECT all{0, 0, m_nWidth, m_nHeight};
     FillRect(m_dcBox.Get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
@@ -311,7 +305,7 @@ void CRecordThread::WritePicture(int slot)
     if (!m_bFileOpen || m_bWriteFailed)
         return;
     StageTimer timer(m_stats.ticks);
-    const int size = m_encoder.EncodeFrame(m_frameInfo.bmiHeader.biBitCount, m_slots[slot].pBits);
+    const int size = m_encoder.EncodeFrame(m_frameHeader.biBitCount, m_slots[slot].pBits);
     timer.Lap(kEncode);
     // An encoding error leaves an empty position rather than a corrupt chunk.
     const HRESULT written = size < 0 ? WriteDroppedFrame() : AppendEncodedFrame(size);
@@ -400,5 +394,5 @@ int CRecordThread::ComposeFrame(int slot)
     // The encoder reads the buffer on another thread: every drawing call must have reached it.
     GdiFlush();
     timer.Lap(kReadOut);
-    return m_frameInfo.bmiHeader.biBitCount;
+    return m_frameHeader.biBitCount;
 }

@@ -46,6 +46,7 @@ public:
     static constexpr BYTE kBoxAlpha = 140;
     static constexpr const wchar_t* kTempFileName = L"RECORDING.AVI";
     static constexpr DWORD kSealWaitMs = 60000;
+    static constexpr int kFrameBitCount = 32;
 
     // Where the four overlay settings come from: a consistent copy for each frame.
     using OverlaySource = std::function<std::shared_ptr<const OverlaySettings>()>;
@@ -98,7 +99,7 @@ public:
     [[nodiscard]] int Height() const { return m_nHeight; }
     // The last composed frame (bottom-up DIB rows).
     [[nodiscard]] const std::uint8_t* FrameBits() const { return m_slots[m_nLastSlot].pBits; }
-    [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameInfo.bmiHeader; }
+    [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameHeader; }
     [[nodiscard]] const lumeno::CImage& Banner() const { return m_imgBanner; }
 
     // How recording is going, for the main window's warnings: written by the recording thread only.
@@ -147,8 +148,7 @@ private:
     lumeno::WindowDc m_dcScreen{nullptr};
     lumeno::UniqueMemoryDc m_dcCompose;
     lumeno::UniqueMemoryDc m_dcBox;
-    // Frame buffers: bottom-up DIB sections of the screen's depth, composed into and read by the
-    // encoder in place.
+    // Frame buffers: bottom-up 32-bit DIB sections, composed into and read by the encoder in place.
     struct Slot {
         lumeno::UniqueBitmap bitmap;
         std::uint8_t* pBits = nullptr;
@@ -163,11 +163,7 @@ private:
     std::unique_ptr<lumeno::SelectGuard> m_selFont;
     int m_nWidth = 0;
     int m_nHeight = 0;
-    // The frame buffers' format, as the screen's bitmaps read out.
-    struct FrameInfo {
-        BITMAPINFOHEADER bmiHeader;
-        RGBQUAD bmiColors[256];
-    } m_frameInfo{};
+    BITMAPINFOHEADER m_frameHeader{};  // the frame buffers' format
     // Declared last: its thread uses the members above until it has ended.
     CEncoderThread m_encoderThread{*this};
 };

@@ -65,12 +65,20 @@ int CXvidEncoder::EncodeFrame(int bitCount, const void* bits)
     if (!m_hInstance || !m_pOutput)
         return -1;
 
+    // The encoder's formats for the DIB depths; anything else is an encoding error.
+    int csp = 0;
+    switch (bitCount) {
+        case 32: csp = XVID_CSP_BGRA; break;
+        case 24: csp = XVID_CSP_BGR; break;
+        case 16: csp = XVID_CSP_RGB555; break;  // BI_RGB's 16-bit layout
+        default: return -1;
+    }
     xvid_enc_frame_t frame{};
     frame.version = kXvidVersion;
     frame.vol_flags = 0;
     frame.vop_flags = 0;
     frame.motion = kMotion;
-    frame.input.csp = (bitCount == 32 ? XVID_CSP_BGRA : XVID_CSP_RGB555) | XVID_CSP_VFLIP;
+    frame.input.csp = csp | XVID_CSP_VFLIP;
     frame.input.plane[0] = const_cast<void*>(bits);
     frame.input.stride[0] = DibStride(m_nWidth, bitCount);
     frame.type = m_bForceKeyFrame ? XVID_TYPE_IVOP : XVID_TYPE_AUTO;

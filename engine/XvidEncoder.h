@@ -22,8 +22,9 @@ public:
     void InitLibrary();
     // Creates the one encoder instance of the process; the result is kept in m_hInstance.
     void CreateInstance();
-    // Encodes one bottom-up DIB of m_nWidth × m_nHeight. Returns the bytes written to the output
-    // buffer, negative on error; m_bKeyFrame tells whether the frame is a key frame.
+    // Encodes one bottom-up BI_RGB DIB of m_nWidth × m_nHeight, 32, 24 or 16 bits a pixel. Returns the
+    // bytes written to the output buffer, negative on error (also for any other depth); m_bKeyFrame
+    // tells whether the frame is a key frame.
     int EncodeFrame(int bitCount, const void* bits);
     // The next EncodeFrame produces a key frame (each file must start decodable).
     void RequestKeyFrame() { m_bForceKeyFrame = true; }

@@ -86,3 +86,29 @@ bool IsLaterThan(const CDateTime& a, const CDateTime& b)
         return false;
     return ContinuousDays(b.m_dt) < ContinuousDays(a.m_dt);
 }
+
+namespace {
+
+LONGLONG Ticks(const FILETIME& ft)
+{
+    return static_cast<LONGLONG>(static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime);
+}
+
+}  // namespace
+
+LONGLONG UtcTicksOfLocal(const CDateTime& local)
+{
+    SYSTEMTIME st{}, utc{};
+    FILETIME ft{};
+    if (!local.ToSystemTime(st) || !TzSpecificLocalTimeToSystemTime(nullptr, &st, &utc) ||
+        !SystemTimeToFileTime(&utc, &ft))
+        return 0;
+    return Ticks(ft);
+}
+
+LONGLONG UtcTicksNow()
+{
+    FILETIME ft{};
+    GetSystemTimeAsFileTime(&ft);
+    return Ticks(ft);
+}

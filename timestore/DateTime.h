@@ -41,3 +41,9 @@ public:
 
 // True when a is strictly later than b; false whenever either is invalid.
 [[nodiscard]] bool IsLaterThan(const CDateTime& a, const CDateTime& b);
+
+// A local time as the UTC moment it stands for by the machine's zone rules of today, in FILETIME
+// ticks (100 ns since 1601); 0 when it is invalid or cannot be converted.
+[[nodiscard]] LONGLONG UtcTicksOfLocal(const CDateTime& local);
+// The machine's clock now, in FILETIME ticks (UTC).
+[[nodiscard]] LONGLONG UtcTicksNow();

@@ -46,6 +46,11 @@ constexpr Field kResumed[] = {
     {"cut_sha256", Value::kHash},
     {"at_utc", Value::kUtcTime},
 };
+constexpr Field kUnsealed[] = {
+    {"name", Value::kName, false},
+    {"size", Value::kCount},
+    {"at_utc", Value::kUtcTime},
+};
 constexpr Field kExport[] = {
     {"from", Value::kLocalTime, false},
     {"to", Value::kLocalTime, false},
@@ -57,7 +62,7 @@ struct Kind {
     std::span<const Field> fields;
 };
 constexpr Kind kKinds[] = {
-    {"recording", kRecording}, {"removed", kRemoved}, {"resumed", kResumed}, {"export", kExport}};
+    {"recording", kRecording}, {"removed", kRemoved}, {"resumed", kResumed}, {"unsealed", kUnsealed}, {"export", kExport}};
 
 const Kind* FindKind(std::string_view name)
 {

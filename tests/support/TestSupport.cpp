@@ -188,6 +188,31 @@ std::string RunHost(const std::string& shellCommand, int* exitCode, DWORD timeou
     return std::string(out.begin(), out.end());
 }
 
+SmallDisk::SmallDisk(const std::wstring& folder, int megabytes) : m_strMount(UnixPath(folder))
+{
+    int rc = 0;
+    m_strLog = RunHost("mkdir '" + m_strMount + "' && mount -t tmpfs -o size=" + std::to_string(megabytes) +
+                           "m tmpfs '" + m_strMount + "'",
+                       &rc);
+    m_bMounted = rc == 0;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (m_bMounted)
+        (void)RunHost("umount -l '" + m_strMount + "'");
+}
+
+void SmallDisk::Fill() const
+{
+    (void)RunHost("dd if=/dev/zero of='" + m_strMount + "/filler' bs=4k 2>/dev/null");
+}
+
+void SmallDisk::Free() const
+{
+    (void)RunHost("rm -f '" + m_strMount + "/filler'");
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     const ULONGLONG end = GetTickCount64() + timeoutMs;

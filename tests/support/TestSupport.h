@@ -38,6 +38,24 @@ void RemoveTree(const std::wstring& path);
 [[nodiscard]] std::string RunHost(const std::string& shellCommand, int* exitCode = nullptr,
                                   DWORD timeoutMs = 300000);
 
+// A small tmpfs mounted on a new folder until the object goes, to fill the disk under a test.
+// Mounted() is false where the host cannot mount one (the test is then skipped).
+class SmallDisk {
+public:
+    SmallDisk(const std::wstring& folder, int megabytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    [[nodiscard]] bool Mounted() const { return m_bMounted; }
+    [[nodiscard]] const std::string& Log() const { return m_strLog; }
+    void Fill() const;  // a filler file takes every free block
+    void Free() const;  // and goes again
+
+private:
+    std::string m_strMount, m_strLog;
+    bool m_bMounted = false;
+};
+
 // Polls the condition every 20 ms until it holds or the time runs out; returns whether it held.
 [[nodiscard]] bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 

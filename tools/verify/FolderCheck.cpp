@@ -43,6 +43,7 @@ struct Present {
     bool bRead = false;
     long long llEntry = -1;         // the sealed recording that names it
     long long llRenamedFrom = -1;   // a sealed recording whose contents it holds
+    long long llUnsealedLine = 0;   // a record of the program saying it could not seal it
     std::string strSealedSize, strSealedHash;
 };
 
@@ -222,9 +223,14 @@ void CFolderCheck::CheckChain()
                 m_exports.push_back(std::move(scope));
             continue;
         }
+        const std::string name = record.Get("name");
+        if (kind == "unsealed") {
+            if (const auto file = present.find(name); file != present.end())
+                file->second.llUnsealedLine = n;
+            continue;
+        }
         if (kind != "recording" && kind != "removed")
             continue;
-        const std::string name = record.Get("name");
         auto known = byName.find(name);
         if (kind == "removed") {
             if (known != byName.end()) {
@@ -317,7 +323,9 @@ void CFolderCheck::CheckChain()
         Recording& r = unknown.emplace_back();
         r.strName = *name;
         r.verdict = Verdict::kUnsealed;
-        r.strDetail = "no seal record knows this file";
+        r.strDetail = file.llUnsealedLine > 0 ? "the program could not seal it (line " +
+                                                    std::to_string(file.llUnsealedLine) + ")"
+                                              : "no seal record knows this file";
         // A sealed recording moved to another name still carries its sealed contents.
         if (file.llRenamedFrom >= 0) {
             const Recording& from = sealed[static_cast<std::size_t>(file.llRenamedFrom)];
