@@ -143,26 +143,23 @@ def recording_by_itself():
     return check(poll(lambda: os.path.exists(CURRENT)), "recording starts by itself")
 
 
-def positions(path):
-    result = run("ffprobe", "-v", "error", "-show_entries", "stream=nb_frames", "-of", "csv=p=0", path)
-    return int(result.stdout.strip() or -1)
-
-
 def check_decodes(name, what):
-    path = os.path.join(VIDEOS, name)
+    """Checks that a finished recording plays; returns the positions its header counts (-1: none)."""
     result = run("ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                 "stream=codec_name,nb_read_frames", "-of", "csv=p=0", path)
+                 "stream=codec_name,nb_frames,nb_read_frames", "-of", "csv=p=0", os.path.join(VIDEOS, name))
     info = result.stdout.decode().strip()
     check(result.returncode == 0 and info.startswith("mpeg4,") and not result.stderr, "%s decodes (%s)" % (what, info))
+    counted = (info.split(",") + ["", ""])[1]
+    return int(counted) if counted.isdigit() else -1
 
 
 def all_decode(what):
     """Every finished recording plays, and is one the catalogue takes at the next start: it has its
     index and its header counts its positions."""
     for name in finished_files():
-        check_decodes(name, "%s: %s" % (what, name))
+        counted = check_decodes(name, "%s: %s" % (what, name))
         with open(os.path.join(VIDEOS, name), "rb") as f:
-            check(b"idx1" in f.read() and positions(os.path.join(VIDEOS, name)) > 0, "%s: %s has its index" % (what, name))
+            check(b"idx1" in f.read() and counted > 0, "%s: %s has its index" % (what, name))
 
 
 def end_session():
@@ -454,8 +451,8 @@ def killed():
         # A name counts whole seconds: the true start's own name lies up to a second before it.
         check(-2.0 < named - started <= 1.0, "named within a second of the true start (%s, %.2f s)"
               % (name, named - started))
-        check(left - 3 <= positions(os.path.join(VIDEOS, name)) <= left + 1, "holds the %d frames left" % left)
-        check_decodes(name, "the recovered recording")
+        counted = check_decodes(name, "the recovered recording")
+        check(left - 3 <= counted <= left + 1, "holds the %d frames left (%d)" % (left, counted))
     check(poll(lambda: frames_written() >= 20), "recording resumes in a new file")
 
 
