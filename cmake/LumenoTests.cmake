@@ -73,7 +73,7 @@ foreach(src ${bench_sources})
 endforeach()
 
 # The end-to-end driver: acts on the real program's windows from inside the same Wine session.
-add_executable(lumeno_driver ${CMAKE_SOURCE_DIR}/tests/e2e/Driver.cpp)
+add_executable(lumeno_driver ${CMAKE_SOURCE_DIR}/tests/e2e/Driver.cpp ${CMAKE_SOURCE_DIR}/framework/Utf8.cpp)
 target_link_options(lumeno_driver PRIVATE -municode)
 target_link_libraries(lumeno_driver PRIVATE user32)
 target_include_directories(lumeno_driver PRIVATE ${CMAKE_SOURCE_DIR})
@@ -81,11 +81,11 @@ target_include_directories(lumeno_driver PRIVATE ${CMAKE_SOURCE_DIR})
 # The end-to-end test: the real Lumeno.exe on the test run's display, driven by the driver and xdotool.
 if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET Lumeno)
     add_test(NAME e2e COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e.py
-             $<TARGET_FILE_DIR:Lumeno> ${CMAKE_SOURCE_DIR})
+             $<TARGET_FILE_DIR:Lumeno> ${CMAKE_SOURCE_DIR} e2e)
     set_tests_properties(e2e PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE
                          ENVIRONMENT "${WINE_TEST_ENV}")
-    add_test(NAME faults COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run-faults.py
-             $<TARGET_FILE_DIR:Lumeno> ${CMAKE_SOURCE_DIR})
+    add_test(NAME faults COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e.py
+             $<TARGET_FILE_DIR:Lumeno> ${CMAKE_SOURCE_DIR} faults)
     set_tests_properties(faults PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 RUN_SERIAL TRUE
                          ENVIRONMENT "${WINE_TEST_ENV}")
 endif()

@@ -4,8 +4,7 @@
 // NAME is a top-level window's title, or '#' and its class ("#32768": a popup menu; "#tooltips_class32");
 // for post and send, '*' is every top-level window (HWND_BROADCAST), as an installer asks.
 //   hold                       stays on the desktop until ended (prints "ready" when on it)
-//   wait NAME [ms]             wait until a visible window NAME exists
-//   gone NAME [ms]             wait until no window NAME exists
+//   wait NAME [ms] / gone NAME [ms]   waits until a visible window NAME exists / no window NAME does
 //   state NAME                 prints "VISIBLE FOREGROUND" as 1 or 0 each
 //   answer OWNER [ms]          waits for a message box owned by OWNER ('-': any owner), prints its
 //                              text, presses OK and waits until the box is gone
@@ -18,6 +17,7 @@
 //   processes IMAGE            the full Windows path of each running process whose program file is
 //                              named IMAGE, one a line (as Windows sees it, whatever Wine shows Linux)
 #include "framework/Handles.h"
+#include "framework/Utf8.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -28,60 +28,45 @@
 
 namespace {
 
-struct Search {
-    const wchar_t* name;
-    bool visibleOnly;
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK Match(HWND hwnd, LPARAM lp)
-{
-    auto* s = reinterpret_cast<Search*>(lp);
-    wchar_t text[512] = L"";
-    if (s->name[0] == L'#')
-        GetClassNameW(hwnd, text, 512);
-    else
-        GetWindowTextW(hwnd, text, 512);
-    const bool named = wcscmp(text, s->name) == 0 || (s->name[0] == L'#' && wcscmp(text, s->name + 1) == 0);
-    if (named && (!s->visibleOnly || IsWindowVisible(hwnd)) &&
-        (!s->owner || GetWindow(hwnd, GW_OWNER) == s->owner)) {
-        s->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
+// The first top-level window of that title or class, visible if asked, owned by `owner` if given.
 HWND Find(const wchar_t* name, bool visibleOnly = false, HWND owner = nullptr)
 {
-    Search search{name, visibleOnly, owner, nullptr};
-    EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
+    struct Search {
+        const wchar_t* name;
+        bool visibleOnly;
+        HWND owner, found;
+    } search{name, visibleOnly, owner, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(lp);
+            wchar_t text[512] = L"";
+            const bool byClass = s->name[0] == L'#';
+            byClass ? GetClassNameW(hwnd, text, 512) : GetWindowTextW(hwnd, text, 512);
+            const bool match = (wcscmp(text, s->name) == 0 || (byClass && wcscmp(text, s->name + 1) == 0)) &&
+                               (!s->visibleOnly || IsWindowVisible(hwnd)) &&
+                               (!s->owner || GetWindow(hwnd, GW_OWNER) == s->owner);
+            s->found = match ? hwnd : nullptr;
+            return !match;
+        },
+        reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 // Polls until the window's presence is as wanted; false on time-out. *found gets the window.
 bool Await(bool present, const wchar_t* name, DWORD ms, HWND owner = nullptr, HWND* found = nullptr)
 {
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (;;) {
-        HWND h = Find(name, present, owner);
+    for (const ULONGLONG end = GetTickCount64() + ms;; Sleep(50)) {
+        const HWND h = Find(name, present, owner);
         if (found)
             *found = h;
         if (present == (h != nullptr))
             return true;
         if (GetTickCount64() >= end)
             return false;
-        Sleep(50);
     }
 }
 
-void PrintUtf8(const std::wstring& text)
-{
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-    std::printf("%s\n", out.c_str());
-}
+void Print(const std::wstring& text) { std::printf("%s\n", ToUtf8(text).c_str()); }
 
 std::wstring TextOf(HWND hwnd)
 {
@@ -99,22 +84,17 @@ int Fail(const char* why)
 int PrintProcesses(const wchar_t* image)
 {
     const lumeno::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot)
-        return Fail("no process snapshot");
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, image) != 0)
-            continue;
-        std::wstring path = entry.szExeFile;
+    PROCESSENTRY32W entry{sizeof(entry)};
+    for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
         const lumeno::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         wchar_t full[MAX_PATH * 2];
         DWORD size = MAX_PATH * 2;
-        if (process && QueryFullProcessImageNameW(process.Get(), 0, full, &size))
-            path.assign(full, size);
-        PrintUtf8(path);
+        if (_wcsicmp(entry.szExeFile, image) == 0)
+            Print(process && QueryFullProcessImageNameW(process.Get(), 0, full, &size) ? std::wstring(full, size)
+                                                                                       : entry.szExeFile);
     }
-    return 0;
+    return snapshot ? 0 : Fail("no process snapshot");
 }
 
 }  // namespace
@@ -141,28 +121,29 @@ int wmain(int argc, wchar_t** argv)
     if (cmd == L"wait" || cmd == L"gone")
         return Await(cmd == L"wait", name, ms) ? 0 : Fail("window did not appear or go");
     if (cmd == L"answer") {
-        HWND owner = wcscmp(name, L"-") == 0 ? nullptr : Find(name);
-        if (!owner && wcscmp(name, L"-") != 0)
-            return Fail("window not found");
+        const bool anyOwner = wcscmp(name, L"-") == 0;
+        const HWND owner = anyOwner ? nullptr : Find(name);
         HWND box = nullptr;
+        if (!anyOwner && !owner)
+            return Fail("window not found");
         if (!Await(true, L"#32770", ms, owner, &box))
             return Fail("no message box");
-        PrintUtf8(TextOf(GetDlgItem(box, 0xFFFF)));
+        Print(TextOf(GetDlgItem(box, 0xFFFF)));
         PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-        for (const ULONGLONG end = GetTickCount64() + ms; IsWindow(box); Sleep(50)) {
+        for (const ULONGLONG end = GetTickCount64() + ms; IsWindow(box); Sleep(50))
             if (GetTickCount64() >= end)
                 return Fail("the message box stays");
-        }
         return 0;
     }
-    HWND wnd = (cmd == L"post" || cmd == L"send") && wcscmp(name, L"*") == 0 ? HWND_BROADCAST : Find(name);
+    const bool message = cmd == L"post" || cmd == L"send";
+    const HWND wnd = message && wcscmp(name, L"*") == 0 ? HWND_BROADCAST : Find(name);
     if (!wnd)
         return Fail("window not found");
     if (cmd == L"state") {
         std::printf("%d %d\n", IsWindowVisible(wnd) ? 1 : 0, GetForegroundWindow() == wnd ? 1 : 0);
         return 0;
     }
-    if (cmd == L"post" || cmd == L"send") {
+    if (message) {
         // A message given by name is a registered one ("Lumeno.Exit").
         const auto msg = argc <= 3 || iswdigit(argv[3][0]) ? static_cast<UINT>(num(3)) : RegisterWindowMessageW(argv[3]);
         const auto wp = static_cast<WPARAM>(num(4));
@@ -177,11 +158,10 @@ int wmain(int argc, wchar_t** argv)
     }
     if (cmd == L"rect" || cmd == L"enabled") {
         for (int i = cmd == L"rect" ? 2 : 3; i < argc; ++i) {
-            HWND item = i == 2 ? wnd : GetDlgItem(wnd, static_cast<int>(num(i)));
-            if (!item)
-                return Fail("control not found");
+            const HWND item = i == 2 ? wnd : GetDlgItem(wnd, static_cast<int>(num(i)));
             RECT rc{};
-            GetWindowRect(item, &rc);
+            if (!item || !GetWindowRect(item, &rc))
+                return Fail("control not found");
             if (cmd == L"rect")
                 std::printf("%ld %ld %ld %ld\n", rc.left, rc.top, rc.right, rc.bottom);
             else
@@ -190,11 +170,11 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
 
-    HWND ctrl = GetDlgItem(wnd, static_cast<int>(num(3)));
+    const HWND ctrl = GetDlgItem(wnd, static_cast<int>(num(3)));
     if (!ctrl)
         return Fail("control not found");
     if (cmd == L"text") {
-        PrintUtf8(TextOf(ctrl));
+        Print(TextOf(ctrl));
     } else if (cmd == L"settext") {
         SendMessageW(ctrl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argc > 4 ? argv[4] : L""));
     } else if (cmd == L"checked") {
@@ -204,7 +184,7 @@ int wmain(int argc, wchar_t** argv)
         wchar_t item[256] = L"";
         if (sel >= 0)
             SendMessageW(ctrl, CB_GETLBTEXT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(item));
-        PrintUtf8(std::wstring(item) + L"\t" + std::to_wstring(SendMessageW(ctrl, CB_GETCOUNT, 0, 0)));
+        Print(std::wstring(item) + L"\t" + std::to_wstring(SendMessageW(ctrl, CB_GETCOUNT, 0, 0)));
     } else if (cmd == L"click") {
         PostMessageW(ctrl, BM_CLICK, 0, 0);
     } else {

@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -40,18 +41,15 @@ void RemoveTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW fd;
     lumeno::UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &fd));
-    if (find) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring full = path + L"\\" + name;
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                DeleteFileW(full.c_str());
-        } while (FindNextFileW(find.Get(), &fd));
+    for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.Get(), &fd) != FALSE) {
+        const std::wstring name = fd.cFileName, full = path + L"\\" + name;
+        if (name == L"." || name == L"..")
+            continue;
+        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(full);
+        else
+            DeleteFileW(full.c_str());
     }
     find.Reset();
     RemoveDirectoryW(path.c_str());
@@ -98,24 +96,22 @@ SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, in
     return SYSTEMTIME{w(year), w(month), 0, w(day), w(hour), w(minute), w(second), w(milliseconds)};
 }
 
+// wchar_t is UTF-16LE on every Windows target.
 std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text)
 {
     std::vector<std::uint8_t> bytes{0xFF, 0xFE};
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
-    }
+    const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+    bytes.insert(bytes.end(), data, data + text.size() * sizeof(wchar_t));
     return bytes;
 }
 
 std::wstring ReadUtf16File(const std::wstring& path)
 {
     const auto bytes = ReadBytes(path);
-    std::wstring text;
     if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE)
-        return text;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text.push_back(static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8)));
+        return {};
+    std::wstring text((bytes.size() - 2) / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(wchar_t));
     return text;
 }
 
@@ -178,15 +174,9 @@ SmallDisk::~SmallDisk()
         (void)RunHost("umount -l '" + m_strMount + "'");
 }
 
-void SmallDisk::Fill() const
-{
-    (void)RunHost("dd if=/dev/zero of='" + m_strMount + "/filler' bs=4k 2>/dev/null");
-}
+void SmallDisk::Fill() const { (void)RunHost("dd if=/dev/zero of='" + m_strMount + "/filler' bs=4k 2>/dev/null"); }
 
-void SmallDisk::Free() const
-{
-    (void)RunHost("rm -f '" + m_strMount + "/filler'");
-}
+void SmallDisk::Free() const { (void)RunHost("rm -f '" + m_strMount + "/filler'"); }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
@@ -218,9 +208,6 @@ std::vector<std::uint8_t> DecodeFrameRgb(const std::wstring& file, int index)
     return rc == 0 ? ReadBytes(out.File(L"f.rgb")) : std::vector<std::uint8_t>{};
 }
 
-lumeno::CImage ProgramBanner()
-{
-    return lumeno::LoadResourceImage(nullptr, IDB_BANNER);
-}
+lumeno::CImage ProgramBanner() { return lumeno::LoadResourceImage(nullptr, IDB_BANNER); }
 
 }  // namespace testsupport

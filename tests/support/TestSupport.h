@@ -82,10 +82,6 @@ private:
 // The text of a UTF-16LE file; empty unless the file starts with the byte-order mark.
 [[nodiscard]] std::wstring ReadUtf16File(const std::wstring& path);
 
-}  // namespace testsupport
-
-namespace testsupport {
-
 // A desktop-like 32-bit bottom-up frame: a title bar, a grid of figures whose digits change with
 // the tick, and a moving block, so that an encoder sees realistic partial changes.
 [[nodiscard]] std::vector<std::uint8_t> DesktopLikeFrame(int width, int height, int tick);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <numeric>
 #include <set>
 
 #include "support/SntpStandIn.h"
@@ -89,28 +90,46 @@ TEST(NetTimeTest, AReplyUpTo4500MsOldCountsAsConnected)
 }
 
 // One client against a stand-in server on loopback whose clock reads 2035-01-01 00:00:00.250 UTC,
-// far from the machine's, so that a reading tells by itself where it came from.
-TEST(NetTimeTest, SynchronisesOnceThenFollowsTheServersReplies)
+// far from the machine's, so that a reading tells by itself where it came from. Datagrams from the
+// asked address and port that are not the answer to the request open there (a forged originate, none,
+// the originate of the request before) neither set the clock nor keep it connected; the forger's
+// clock reads 2030-06-01.
+TEST(NetTimeTest, SynchronisesOnceOnTheAnswerToItsOpenRequestAndStaysConnectedOnlyWhileAnswered)
 {
-    constexpr DWORD kServerSeconds = 4260211200u;
+    constexpr DWORD kForgedSeconds = 4115491200u, kServerSeconds = 4260211200u;
     constexpr LONGLONG kServerMs = LONGLONG{kServerSeconds} * 1000 + 250;
     const char* const servers[] = {"127.0.0.2", "127.0.0.1"};  // the first one never answers
     CWinsockSession winsock;
-    std::atomic<int> answers{0}, badRequests{0};
-    std::set<ULONGLONG> transmitTimes;  // the stand-in's thread only, until it is shut down
+    std::atomic<int> badRequests{0};
+    std::atomic<bool> staleOnly{false};
+    std::set<ULONGLONG> transmitTimes;            // the stand-in's thread only, until it is shut down
+    std::vector<std::uint8_t> previousTransmit;  // likewise
     const SntpResponder respond = [&](const SntpRequest& request) {
-        ULONGLONG transmit = 0;
-        for (std::size_t i = 40; i < request.bytes.size() && i < 48; ++i)
-            transmit = transmit << 8 | request.bytes[i];
+        const auto transmit = TransmitField(request);
         // No leap warning, version 1, client; zero up to a transmit time no earlier request had.
         badRequests += request.bytes.size() != 48 || request.bytes[0] != 0x0B ||
                        std::any_of(request.bytes.begin() + 1, request.bytes.begin() + 40, [](auto b) { return b != 0; }) ||
-                       !transmitTimes.insert(transmit).second;
+                       !transmitTimes.insert(std::accumulate(transmit.begin(), transmit.end(), ULONGLONG{0},
+                                                             [](ULONGLONG t, auto b) { return t << 8 | b; }))
+                            .second;
         // Every answer after the first is a day later: the time base taken at synchronisation stays.
-        return std::vector<SntpDatagram>{{SntpReply(kServerSeconds + (answers++ ? 86400 : 0), 0x40000000u)}};
+        const std::vector<std::uint8_t> forged = SntpReply(kForgedSeconds, 0),
+                                        real = SntpReply(kServerSeconds + (request.index > 1 ? 86400 : 0), 0x40000000u);
+        std::vector<SntpDatagram> replies;
+        if (request.index == 0) {  // the first request gets forgeries only, so the attempt times out
+            std::vector<std::uint8_t> guess(transmit.begin(), transmit.end());
+            guess.back() ^= 1;
+            replies = {{WithOriginate(forged, guess), true}, {forged, true}};
+        } else if (request.index == 1) {
+            replies = {{WithOriginate(forged, previousTransmit), true}, {real}};
+        } else {
+            replies = {{WithOriginate(real, previousTransmit), staleOnly.load()}};
+        }
+        previousTransmit.assign(transmit.begin(), transmit.end());
+        return replies;
     };
-    auto server = std::make_unique<SntpStandIn>(std::vector<std::string>{"127.0.0.1"}, 47102, respond);
-    ASSERT_TRUE(server->IsListening());
+    SntpStandIn server(std::vector<std::string>{"127.0.0.1"}, 47102, respond);
+    ASSERT_TRUE(server.IsListening());
     CNetTime client(servers, 47102);
 
     SYSTEMTIME machine{}, reading{}, synced{}, later{};
@@ -119,73 +138,32 @@ TEST(NetTimeTest, SynchronisesOnceThenFollowsTheServersReplies)
     EXPECT_NEAR(MsSince1900(machine), MsSince1900(reading), 5000);
     const ULONGLONG started = GetTickCount64();
     client.m_hThread.Reset(CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, &client, 0, nullptr));
-    ASSERT_TRUE(WaitUntil([&] { return client.IsSynchronised(); }, 15000));
+    ASSERT_TRUE(WaitUntil([&] { return client.IsSynchronised(); }, 20000));
     const ULONGLONG syncedFrom = GetTickCount64();
     EXPECT_TRUE(client.GetNetTime(synced));
     const ULONGLONG syncedTo = GetTickCount64();
-    EXPECT_GE(MsSince1900(synced), kServerMs);
+    EXPECT_GE(MsSince1900(synced), kServerMs) << "a forged reply set the clock";
     EXPECT_LE(MsSince1900(synced), kServerMs + static_cast<LONGLONG>(syncedTo - started) + 1);
 
-    // Without replies the connection turns abnormal once the last one is more than 4.5 s old; the
+    // Answers to the request before the open one keep coming, yet the connection turns abnormal; the
     // readings keep the network time base and advance with the tick count.
-    server->Shutdown();
-    ASSERT_TRUE(WaitUntil([&] { return !client.GetNetTime(reading); }, 20000));
-    EXPECT_GT(GetTickCount64() - server->LastSentTick(), 4500u) << "disconnected while the last reply was fresh";
+    staleOnly = true;
+    ASSERT_TRUE(WaitUntil([&] { return !client.GetNetTime(reading); }, 20000)) << "stale answers kept it connected";
+    EXPECT_LT(GetTickCount64() - server.LastSentTick(), 4500u) << "the stale answers had stopped";
     const ULONGLONG laterFrom = GetTickCount64();
     EXPECT_FALSE(client.GetNetTime(later));
     const ULONGLONG laterTo = GetTickCount64();
     EXPECT_GE(MsSince1900(later) - MsSince1900(synced), static_cast<LONGLONG>(laterFrom - syncedTo) - 1);
     EXPECT_LE(MsSince1900(later) - MsSince1900(synced), static_cast<LONGLONG>(laterTo - syncedFrom) + 1);
 
-    server = std::make_unique<SntpStandIn>(std::vector<std::string>{"127.0.0.1"}, 47102, respond);
+    staleOnly = false;
     EXPECT_TRUE(WaitUntil([&] { return client.GetNetTime(reading); }, 20000)) << "never connected again";
     EXPECT_EQ(reading.wDay, 1) << "a later answer replaced the time base";
+    // Without replies it turns abnormal once the last one is more than 4.5 s old.
+    server.Shutdown();
+    ASSERT_TRUE(WaitUntil([&] { return !client.GetNetTime(reading); }, 20000));
+    EXPECT_GT(GetTickCount64() - server.LastSentTick(), 4500u) << "disconnected while the last reply was fresh";
     EXPECT_TRUE(client.Stop(20000));
-    server->Shutdown();
     EXPECT_EQ(badRequests.load(), 0) << "a request is 0x0B, 39 zero bytes and a transmit time of its own";
     EXPECT_GT(transmitTimes.size(), 2u);
-}
-
-// Datagrams from the asked address and port that are not the answer to the request open there: a
-// forged originate, none, the originate of the request before. The forger's clock reads 2030-06-01,
-// the server's 2035-01-01.
-TEST(NetTimeTest, ForgedAndStaleRepliesNeitherSetTheClockNorKeepItConnected)
-{
-    constexpr DWORD kForgedSeconds = 4115491200u;
-    constexpr DWORD kServerSeconds = 4260211200u;
-    const char* const servers[] = {"127.0.0.1"};
-    CWinsockSession winsock;
-    std::atomic<bool> staleOnly{false};
-    std::vector<std::uint8_t> previousTransmit;  // the stand-in's thread only
-    const SntpResponder respond = [&](const SntpRequest& request) {
-        const std::vector<std::uint8_t> forged = SntpReply(kForgedSeconds, 0);
-        std::vector<SntpDatagram> replies;
-        if (request.index == 0) {  // the first request gets forgeries only, so the attempt times out
-            std::vector<std::uint8_t> guess(TransmitField(request).begin(), TransmitField(request).end());
-            guess.back() ^= 1;
-            replies = {{WithOriginate(forged, guess), true}, {forged, true}};
-        } else if (request.index == 1) {
-            replies = {{WithOriginate(forged, previousTransmit), true}, {SntpReply(kServerSeconds, 0)}};
-        } else {
-            replies = {{WithOriginate(SntpReply(kServerSeconds, 0), previousTransmit), staleOnly.load()}};
-        }
-        previousTransmit.assign(TransmitField(request).begin(), TransmitField(request).end());
-        return replies;
-    };
-    SntpStandIn server(std::vector<std::string>{"127.0.0.1"}, 47103, respond);
-    ASSERT_TRUE(server.IsListening());
-    CNetTime client(servers, 47103);
-    client.m_hThread.Reset(CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, &client, 0, nullptr));
-
-    SYSTEMTIME reading{};
-    ASSERT_TRUE(WaitUntil([&] { return client.IsSynchronised(); }, 20000));
-    EXPECT_TRUE(client.GetNetTime(reading));
-    EXPECT_EQ(reading.wYear, 2035) << "a forged reply set the clock";
-
-    // Answers to the request before the open one keep coming, yet the connection turns abnormal.
-    staleOnly = true;
-    ASSERT_TRUE(WaitUntil([&] { return !client.GetNetTime(reading); }, 20000)) << "stale answers kept it connected";
-    EXPECT_LT(GetTickCount64() - server.LastSentTick(), 4500u) << "the stale answers had stopped";
-    EXPECT_EQ(reading.wYear, 2035);
-    EXPECT_TRUE(client.Stop(20000));
 }

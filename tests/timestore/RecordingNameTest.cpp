@@ -3,16 +3,6 @@
 #include "support/TestSupport.h"
 #include "timestore/RecordingName.h"
 
-TEST(RecordingNameTest, NameIsTheStartTimeAndParsesBackInAnyExtensionCase)
-{
-    const CDateTime start = CDateTime::FromSystemTime(testsupport::MakeSystemTime(2021, 1, 3, 9, 5, 7));
-    EXPECT_EQ(MakeVideoFileName(start), L"20210103-090507.AVI");
-    EXPECT_EQ(ParseRecordingStart(L"20210103-090507.avi").m_dt, start.m_dt);
-    for (const wchar_t* name : {L"19991231-235959.AVI", L"20240229-000000.AVI", L"20000229-120000.aVi",
-                                L"21001231-010203.AVI", L"01000101-000000.AVI"})
-        EXPECT_EQ(_wcsicmp(MakeVideoFileName(ParseRecordingStart(name)).c_str(), name), 0) << testsupport::Narrow(name);
-}
-
 TEST(RecordingNameTest, ImpossibleDatesAndOtherNamesAreRejected)
 {
     const wchar_t* const names[] = {

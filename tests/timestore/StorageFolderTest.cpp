@@ -1,14 +1,156 @@
+// The start-up recovery and scan over a storage folder: one file of each kind the folder rules tell
+// apart, and a folder full of damaged and hostile files made by mutating a real recording in a
+// repeatable way. Nothing crashes or hangs, every intact recording is catalogued, everything else is
+// recycled or left alone, and nothing is deleted for good.
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <random>
 #include <set>
 
 #include "support/RecordingFiles.h"
 #include "support/TestSupport.h"
+#include "timestore/RecordingName.h"
 #include "timestore/SealLog.h"
 #include "timestore/StorageFolder.h"
 #include "timestore/VideoStore.h"
 
 using namespace testsupport;
+
+namespace {
+
+std::mt19937 g_noise(20261207);  // the same mutations in every run
+std::uint32_t Next()
+{
+    return g_noise() >> 8;
+}
+
+// Where every chunk of a RIFF file has its id, its size and its data: the offsets that matter.
+void ChunkOffsets(const std::vector<std::uint8_t>& b, std::size_t from, std::size_t to, std::vector<std::size_t>& out)
+{
+    while (from + 8 <= to) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, &b[from + 4], 4);
+        out.insert(out.end(), {from, from + 4, from + 8});
+        const bool list = std::memcmp(&b[from], "RIFF", 4) == 0 || std::memcmp(&b[from], "LIST", 4) == 0;
+        if (list)
+            ChunkOffsets(b, from + 12, std::min<std::size_t>(from + 8 + size, to), out);
+        from += 8 + size + (size & 1);
+    }
+}
+
+std::size_t Entries(const std::wstring& folder)
+{
+    std::size_t n = 0;
+    WIN32_FIND_DATAW e{};
+    lumeno::UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &e));
+    for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.Get(), &e) != FALSE)
+        n += e.cFileName[0] != L'.';
+    return n;
+}
+
+// Wine recycles into the freedesktop trash only when its folders exist; else it deletes.
+std::wstring TrashFiles()
+{
+    return Widen("Z:" + RunHost("t=\"$XDG_DATA_HOME/Trash\" && mkdir -p \"$t/files\" \"$t/info\" && printf %s \"$t/files\""));
+}
+
+}  // namespace
+
+TEST(HostileFolderTest, DamagedFilesAreOtherFilesIntactOnesRecordingsAndNothingIsLost)
+{
+    const std::wstring trash = TrashFiles();
+    AviLibrary avi;
+    TempFolder folder(L"hostile");
+    WriteRecording(folder.File(L"template.avi"), 25);
+    const std::vector<std::uint8_t> good = ReadBytes(folder.File(L"template.avi"));
+    ASSERT_TRUE(DeleteFileW(folder.File(L"template.avi").c_str()));
+    std::vector<std::size_t> offsets;
+    ChunkOffsets(good, 0, good.size(), offsets);
+
+    // Names of their own in every run: the trash keeps what earlier runs recycled.
+    const CDateTime base = GetCurrentDate().AddSeconds(-366 * 86400);
+    std::set<std::wstring> intact;
+    constexpr int kMutations = 300;
+    for (int i = 0; i < kMutations; ++i) {
+        std::vector<std::uint8_t> bytes = good;
+        const std::size_t at = offsets[Next() % offsets.size()];
+        switch (i % 5) {
+            case 0:  // cut at a structural offset, give or take a byte
+                bytes.resize(std::min(bytes.size(), at + Next() % 3));
+                break;
+            case 1: {  // an absurd size, rate, count or id
+                const std::uint32_t absurd[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF, Next()};
+                std::memcpy(&bytes[std::min(at, bytes.size() - 4)], &absurd[Next() % 5], 4);
+                break;
+            }
+            case 2:  // noise of any length
+                bytes.resize(Next() % 5000);
+                for (auto& b : bytes)
+                    b = static_cast<std::uint8_t>(Next());
+                break;
+            case 3:  // a few flipped bytes anywhere
+                for (int n = 1 + Next() % 8; n > 0; --n)
+                    bytes[Next() % bytes.size()] ^= static_cast<std::uint8_t>(1 + Next() % 255);
+                break;
+            default:
+                break;
+        }
+        const std::wstring name = MakeVideoFileName(base.AddSeconds(i));
+        WriteBytes(folder.File(name), bytes);
+        if (bytes == good)
+            intact.insert(name);
+    }
+    // A folder named like a recording, a recording another process holds without sharing, and
+    // noise where the file being written would be.
+    ASSERT_TRUE(CreateDirectoryW(folder.File(L"20240201-000000.AVI").c_str(), nullptr));
+    WriteBytes(folder.File(L"20240202-000000.AVI"), good);
+    lumeno::UniqueFile held(CreateFileW(folder.File(L"20240202-000000.AVI").c_str(), GENERIC_READ, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    WriteBytes(folder.File(L"RECORDING.AVI"), std::vector<std::uint8_t>(3000, 0x5A));
+    // A header of stream lists nested 80,000 deep, every size consistent: no reader may recurse into it.
+    std::vector<std::uint8_t> nested;
+    for (std::uint32_t level = 0, inner = 4; level < 80000; ++level, inner += 12) {
+        const std::uint8_t head[12] = {'L', 'I', 'S', 'T', std::uint8_t(inner), std::uint8_t(inner >> 8),
+                                       std::uint8_t(inner >> 16), 0, 's', 't', 'r', 'l'};
+        nested.insert(nested.begin(), head, head + 12);
+    }
+    std::memcpy(&nested[8], "hdrl", 4);
+    const std::uint32_t total = static_cast<std::uint32_t>(nested.size()) + 4;
+    const std::uint8_t riff[12] = {'R', 'I', 'F', 'F', std::uint8_t(total), std::uint8_t(total >> 8),
+                                   std::uint8_t(total >> 16), 0, 'A', 'V', 'I', ' '};
+    nested.insert(nested.begin(), riff, riff + 12);
+    WriteBytes(folder.File(MakeVideoFileName(base.AddSeconds(kMutations))), nested);
+    const std::size_t inFolder = Entries(folder.Path()), inTrash = Entries(trash);
+
+    CVideoStore store;
+    store.m_strFolder = folder.Path();
+    store.m_nRetainMinutes = 1000000;
+    store.m_bCleanOtherFiles = TRUE;
+    EXPECT_EQ(store.RecoverLeftovers(folder.File(L"RECORDING.AVI")), 0);
+    EXPECT_EQ(store.ScanFolder(), 0);
+
+    std::set<std::wstring> catalogued;
+    store.ForEachRecord([&](const CVideoInfo& record) {
+        catalogued.insert(MakeVideoFileName(record.m_dtStart));
+        EXPECT_GE(record.m_nDuration, 1);
+    });
+    for (const std::wstring& name : intact)
+        EXPECT_TRUE(catalogued.count(name)) << Narrow(name);
+    EXPECT_GE(catalogued.size(), intact.size());
+    // What is still in the folder is exactly the catalogue, the held file, the folder and the
+    // program's own sub-folder; everything else went to the trash.
+    for (const std::wstring& name : catalogued)
+        EXPECT_TRUE(FileExists(folder.File(name))) << Narrow(name);
+    EXPECT_TRUE(FileExists(folder.File(L"20240201-000000.AVI")));
+    EXPECT_TRUE(FileExists(folder.File(L"20240202-000000.AVI")));
+    EXPECT_FALSE(catalogued.count(L"20240202-000000.AVI"));
+    const std::size_t left = Entries(folder.Path()) - 1;  // the program's sub-folder is new
+    EXPECT_EQ(left, catalogued.size() + 2);
+    EXPECT_EQ(Entries(trash) - inTrash, inFolder - left) << "every file that left the folder is in the trash";
+}
 
 // The start-up scan over one file of each kind the folder rules tell apart, with and without
 // cleaning: only the recordings are catalogued, however short, and the log notes them as not sealed
@@ -16,11 +158,9 @@ using namespace testsupport;
 // sub-folder is touched.
 TEST(StorageFolderTest, ScanCataloguesRecordingsAndKeepsOrRecyclesEverythingElse)
 {
-    // Wine recycles into the freedesktop trash only when its folders exist; else it deletes.
-    const std::string trash = RunHost(
-        "t=\"$XDG_DATA_HOME/Trash\" && mkdir -p \"$t/files\" \"$t/info\" && "
-        "rm -f \"$t/files/lumeno-note.txt\" \"$t/info/lumeno-note.txt.trashinfo\" && printf %s \"$t/files\"");
-    ASSERT_FALSE(trash.empty());
+    const std::wstring trash = TrashFiles();  // without what an earlier run recycled
+    DeleteFileW((trash + L"/lumeno-note.txt").c_str());
+    DeleteFileW((trash + L"/../info/lumeno-note.txt.trashinfo").c_str());
     AviLibrary avi;
     for (const int clean : {0, 1}) {
         TempFolder folder(L"storage");
@@ -54,7 +194,7 @@ TEST(StorageFolderTest, ScanCataloguesRecordingsAndKeepsOrRecyclesEverythingElse
                 unsealed.insert(record.Get("name"));
         EXPECT_EQ(unsealed, (std::multiset<std::string>{"20240101-100000.avi", "20240103-100000.AVI"}));
         EXPECT_EQ(ListFolder(folder.File(L"sub")), L"20240105-100000.AVI other.txt");
-        const auto recycled = ReadBytes(Widen("Z:" + trash + "/lumeno-note.txt"));
+        const auto recycled = ReadBytes(trash + L"/lumeno-note.txt");
         EXPECT_EQ(std::string(recycled.begin(), recycled.end()), clean ? "keep me" : "");
         // The catalogue holds its recordings against deletion, yet lets others read them.
         EXPECT_FALSE(DeleteFileW(folder.File(L"20240101-100000.avi").c_str()));
