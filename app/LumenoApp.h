@@ -8,7 +8,7 @@
 // overlay settings through GetOverlaySettings(), which returns the snapshot last published by the
 // user-interface thread (m_pOverlay, a std::atomic).
 
-#include "engine/OverlaySettings.h"
+#include "timestore/OverlaySettings.h"
 #include "framework/ProfileFile.h"
 
 #include <windows.h>

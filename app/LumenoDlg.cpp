@@ -6,7 +6,7 @@
 #include "app/SingleInstance.h"
 #include "res/resource.h"
 #include "engine/RecordThread.h"
-#include "framework/DataExchange.h"
+#include "ui/DataExchange.h"
 #include "timestore/NetTime.h"
 #include "ui/ResourceImage.h"
 
@@ -127,15 +127,15 @@ void CLumenoDlg::CheckHealth()
 {
     CRecordingHealth::Sample sample;
     // The last write first: read the other way round, a frame written in between would look late.
-    sample.ullLastWriteMs = m_recorder.m_ullLastWriteTick.load();
+    sample.ullLastWriteMs = m_recorder.LastWriteTick();
     sample.ullNowMs = ::GetTickCount64();
     sample.bRecording = m_bRecording != FALSE;
-    sample.ullBytesWritten = m_recorder.m_ullBytesWritten.load();
+    sample.ullBytesWritten = m_recorder.BytesWritten();
     ULARGE_INTEGER free{};
-    sample.bFreeKnown = ::GetDiskFreeSpaceExW(m_recorder.m_storage.m_strFolder.c_str(), &free, nullptr, nullptr) != 0;
+    sample.bFreeKnown = ::GetDiskFreeSpaceExW(m_recorder.StorageFolder().c_str(), &free, nullptr, nullptr) != 0;
     sample.ullFreeBytes = free.QuadPart;
-    sample.nRetentionMinutes = m_recorder.m_storage.m_nRetainMinutes;
-    sample.nCataloguedMinutes = static_cast<int>(m_recorder.m_storage.ReadFigures().ullSeconds / 60);
+    sample.nRetentionMinutes = m_recorder.RetentionMinutes();
+    sample.nCataloguedMinutes = static_cast<int>(m_recorder.StorageFigures().ullSeconds / 60);
 
     const std::wstring before = m_health.Describe();
     (void)m_health.Update(sample);
@@ -252,13 +252,13 @@ void CLumenoDlg::ToggleRecording()
 
 void CLumenoDlg::RefreshStorageFigures()
 {
-    const CVideoStore::Figures figures = m_recorder.m_storage.ReadFigures();
+    const CVideoStore::Figures figures = m_recorder.StorageFigures();
     m_wndStorageInfo.m_nFileCount = static_cast<int>(figures.nCount);
     m_wndStorageInfo.m_ullUsedBytes = figures.ullBytes;
     ULARGE_INTEGER totalFree{};
     // A volume that cannot be asked (gone, unplugged, no such folder) shows 0KB free: nothing can
     // be recorded there, and a stale figure from before would claim otherwise.
-    if (::GetDiskFreeSpaceExW(m_recorder.m_storage.m_strFolder.c_str(), nullptr, nullptr, &totalFree))
+    if (::GetDiskFreeSpaceExW(m_recorder.StorageFolder().c_str(), nullptr, nullptr, &totalFree))
         m_wndStorageInfo.m_ullFreeBytes = totalFree.QuadPart;
     else
         m_wndStorageInfo.m_ullFreeBytes = 0;

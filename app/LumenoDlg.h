@@ -15,7 +15,7 @@
 #include "LumenoVersion.h"
 #include "app/RecordingHealth.h"
 #include "framework/Image.h"
-#include "timestore/AVIStorageInfoDispWnd.h"
+#include "ui/AVIStorageInfoDispWnd.h"
 #include "ui/ImgButton.h"
 #include "ui/StyleDialog.h"
 

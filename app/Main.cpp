@@ -11,11 +11,13 @@
 #include "app/LumenoApp.h"
 #include "app/SingleInstance.h"
 #include "engine/RecordThread.h"
-#include "engine/XvidLibrary.h"
+#include "media/XvidLibrary.h"
 #include "framework/DcCache.h"
 #include "framework/GdiPlusStarter.h"
 #include "framework/WinsockSession.h"
+#include "res/resource.h"
 #include "timestore/NetTime.h"
+#include "ui/ResourceImage.h"
 
 #include <windows.h>
 
@@ -29,7 +31,8 @@ constexpr DWORD kNetTimeStopWaitMs = 5000;
 struct ProcessObjects {
     CWinsockSession winsock;
     CLumenoApp app;
-    CRecordThread recorder{g_netTime, [this] { return app.GetOverlaySettings(); }};
+    CRecordThread recorder{g_netTime, [this] { return app.GetOverlaySettings(); },
+                           lumeno::LoadResourceImage(nullptr, IDB_BANNER)};
 
     ~ProcessObjects()
     {

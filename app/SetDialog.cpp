@@ -3,7 +3,7 @@
 #include "app/LumenoApp.h"
 #include "app/SingleInstance.h"
 #include "res/resource.h"
-#include "framework/DataExchange.h"
+#include "ui/DataExchange.h"
 
 #include <shlobj.h>
 

@@ -1,13 +1,12 @@
 #include "engine/RecordThread.h"
 
-#include "res/resource.h"
-#include "engine/AviFileReader.h"
 #include "engine/OverlayClock.h"
-#include "engine/RecordingRepair.h"
 #include "framework/PointFont.h"
+#include "framework/PrivateMessages.h"
+#include "media/AviFileReader.h"
+#include "media/RecordingRepair.h"
 #include "timestore/NetTime.h"
 #include "timestore/SealContext.h"
-#include "ui/ResourceImage.h"
 
 #include <mmsystem.h>
 #include <algorithm>
@@ -40,8 +39,8 @@ private:
 
 }  // namespace
 
-CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
-    : m_netTime(netTime), m_overlay(std::move(overlay))
+CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay, lumeno::CImage banner)
+    : m_imgBanner(std::move(banner)), m_netTime(netTime), m_overlay(std::move(overlay))
 {
     HDC screen = m_dcScreen.Get();
     m_dcCompose.Reset(CreateCompatibleDC(screen));
@@ -66,8 +65,6 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
         }
     m_selComposeBitmap = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_slots[0].bitmap.Get());
 
-    (void)lumeno::LoadResourceImage(nullptr, m_imgBanner, IDB_BANNER);
-
     // The black source of the translucent box: filled once, never drawn into again. In the frames'
     // format too, so that the blend leaves the same bytes whatever the screen's; the size of the box
     // (the banner can only go, never grow), not of the screen, which at 4K would be 32 MB more.
@@ -84,7 +81,7 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
     SetBkMode(m_dcCompose.Get(), TRANSPARENT);
     m_selFont = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_fontOverlay.Get());
 
-    CreateEncoder(m_nWidth, m_nHeight);
+    m_writer.CreateEncoder(m_nWidth, m_nHeight);
 }
 
 CRecordThread::~CRecordThread()
@@ -106,11 +103,11 @@ BOOL CRecordThread::Start(const std::wstring& storageFolder, int retentionMinute
 
     wchar_t path[MAX_PATH] = {};
     // A folder too long for a path leaves the name empty: every open then fails and is retried.
-    m_strTempPath = PathCombineW(path, storageFolder.c_str(), kTempFileName) ? path : L"";
+    m_writer.m_strTempPath = PathCombineW(path, storageFolder.c_str(), kTempFileName) ? path : L"";
     // What a crash left behind is recovered before the scan could take it for an other file and
     // before a new recording could overwrite it.
-    if (!m_strTempPath.empty())
-        (void)m_storage.RecoverLeftovers(m_strTempPath);
+    if (!m_writer.m_strTempPath.empty())
+        (void)m_storage.RecoverLeftovers(m_writer.m_strTempPath);
     (void)m_storage.ScanFolder();
     PostMessageW(hNotifyWnd, WM_STORAGE_CHANGED, 0, 0);
 
@@ -170,22 +167,22 @@ int CRecordThread::Run()
 
 void CRecordThread::EndSession()
 {
-    if (!m_bFileOpen && !m_fallBehind.FallenBehind())
+    if (!m_writer.m_bFileOpen && !m_fallBehind.FallenBehind())
         return;
     OnEncoderThread([this] {
-        if (m_bFileOpen)
+        if (m_writer.m_bFileOpen)
             CloseVideoFile(TRUE);
         m_bProcessorWanted = false;
-        (void)m_encoder.SwitchPath(CXvidEncoder::Path::kPlainC);
+        (void)m_writer.m_encoder.SwitchPath(CXvidEncoder::Path::kPlainC);
     });
     m_fallBehind.Reset();
 }
 
 DWORD CRecordThread::RecordTick()
 {
-    if (!m_bFileOpen) {
+    if (!m_writer.m_bFileOpen) {
         OnEncoderThread([this] { OpenNewFile(); });
-        if (!m_bFileOpen)
+        if (!m_writer.m_bFileOpen)
             return CFramePacer::kTickMs;  // folder missing or unwritable: try again next tick
     }
     DWORD now = timeGetTime();
@@ -201,7 +198,7 @@ DWORD CRecordThread::RecordTick()
     }
     if (m_nPositions >= CFramePacer::kFramesPerFile) {
         OnEncoderThread([this] { CloseVideoFile(FALSE); });
-        if (!m_bFileOpen)
+        if (!m_writer.m_bFileOpen)
             return CFramePacer::kTickMs;
     }
     // More than a whole picture behind at this tick, or no buffer free at all.
@@ -239,7 +236,7 @@ void CRecordThread::OpenNewFile()
     m_nPositions = 0;
     m_bWriteFailed = false;
     m_storage.NoteFileStart();
-    m_nProcessorFrom = m_encoder.GetPath() == CXvidEncoder::Path::kProcessor ? 0 : -1;
+    m_nProcessorFrom = m_writer.m_encoder.GetPath() == CXvidEncoder::Path::kProcessor ? 0 : -1;
     m_ullFileSize = 0;
     m_nWritesWithoutGrowth = 0;
     m_bWritesThrough = false;
@@ -247,39 +244,41 @@ void CRecordThread::OpenNewFile()
     // comes back: wait (tick by tick) until the largest picture fits.
     ULARGE_INTEGER available{};
     if (GetDiskFreeSpaceExW(m_storage.m_strFolder.c_str(), &available, nullptr, nullptr) &&
-        available.QuadPart < m_encoder.OutputSize())
+        available.QuadPart < m_writer.m_encoder.OutputSize())
         return;
     // Opening truncates the temporary file: whatever an earlier failure left there is recovered or
     // kept first, and while it cannot be moved out of the way nothing is opened over it.
     WIN32_FILE_ATTRIBUTE_DATA left{};
-    if (GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
+    if (GetFileAttributesExW(m_writer.m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
         (left.nFileSizeLow != 0 || left.nFileSizeHigh != 0)) {
-        (void)m_storage.RecoverOrphan(m_strTempPath, TRUE);
-        if (GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
-            (left.nFileSizeLow != 0 || left.nFileSizeHigh != 0) && CRecordingRepair::HoldsPicture(m_strTempPath))
+        (void)m_storage.RecoverOrphan(m_writer.m_strTempPath, TRUE);
+        if (GetFileAttributesExW(m_writer.m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
+            (left.nFileSizeLow != 0 || left.nFileSizeHigh != 0) &&
+            CRecordingRepair::HoldsPicture(m_writer.m_strTempPath))
             return;
     }
-    if (SUCCEEDED(OpenVideoFile()))
+    if (SUCCEEDED(m_writer.OpenVideoFile()))
         m_pacer.StartFile(timeGetTime());
 }
 
 int CRecordThread::CloseVideoFile(BOOL bFinal)
 {
-    ReleaseVideoFile();
+    m_writer.ReleaseVideoFile();
     m_bWriteFailed = false;
-    if (m_nFrameCount != 0) {
+    if (m_writer.m_nFrameCount != 0) {
         // A file the library could not finish (the disk ran full) has no headers or index: what
         // reached the disk is recovered like a crash's leftover instead of named unreadable, and
         // it is never overwritten by the next file.
-        if (IsCompleteRecording(m_strTempPath, m_nFrameCount, m_ullChunkBytes)) {
+        if (IsCompleteRecording(m_writer.m_strTempPath, m_writer.m_nFrameCount, m_writer.m_ullChunkBytes)) {
             // Space to finish a file: the time to repair what an earlier full disk left behind.
-            if (m_storage.CommitRecording(m_strTempPath, m_dtFileStart, m_nFrameCount, {true, m_nProcessorFrom}))
+            if (m_storage.CommitRecording(m_writer.m_strTempPath, m_dtFileStart, m_writer.m_nFrameCount,
+                                        {true, m_nProcessorFrom}))
                 (void)m_storage.RecoverKept(TRUE);
         } else {
-            (void)m_storage.RecoverOrphan(m_strTempPath, TRUE);
+            (void)m_storage.RecoverOrphan(m_writer.m_strTempPath, TRUE);
         }
         NotifyStorageChanged();
-        m_nFrameCount = 0;
+        m_writer.m_nFrameCount = 0;
     }
     if (!bFinal)
         OpenNewFile();
@@ -297,11 +296,11 @@ bool CRecordThread::FileStillGrows()
     // file as it was failed, and writing on could leave a hole once space comes back.
     constexpr int kWritesWithoutGrowth = 10;
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(m_writer.m_strTempPath.c_str(), GetFileExInfoStandard, &data))
         return false;
     const ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     if (size > m_ullFileSize) {
-        m_bWritesThrough = m_bWritesThrough || (m_ullFileSize == 0 && size >= m_ullChunkBytes);
+        m_bWritesThrough = m_bWritesThrough || (m_ullFileSize == 0 && size >= m_writer.m_ullChunkBytes);
         m_nWritesWithoutGrowth = 0;
         m_ullFileSize = size;
         return true;
@@ -325,14 +324,14 @@ void CRecordThread::WritePicture(int slot)
 {
     // After a failed write nothing more goes into the file: writing on could leave a hole once
     // space comes back. The recording thread finishes the file at its next tick.
-    if (!m_bFileOpen || m_bWriteFailed)
+    if (!m_writer.m_bFileOpen || m_bWriteFailed)
         return;
     FollowWantedPath();
     StageTimer timer(m_stats.ticks);
-    const int size = m_encoder.EncodeFrame(m_frameHeader.biBitCount, m_slots[slot].pBits);
+    const int size = m_writer.m_encoder.EncodeFrame(m_frameHeader.biBitCount, m_slots[slot].pBits);
     timer.Lap(kEncode);
     // An encoding error leaves an empty position rather than a corrupt chunk.
-    const HRESULT written = size < 0 ? WriteDroppedFrame() : AppendEncodedFrame(size);
+    const HRESULT written = size < 0 ? m_writer.WriteDroppedFrame() : m_writer.AppendEncodedFrame(size);
     if (FAILED(written) || !FileStillGrows()) {
         m_bWriteFailed = true;
     } else {
@@ -345,24 +344,24 @@ void CRecordThread::WritePicture(int slot)
 
 void CRecordThread::FollowWantedPath()
 {
-    if (!m_bProcessorWanted || m_encoder.GetPath() == CXvidEncoder::Path::kProcessor)
+    if (!m_bProcessorWanted || m_writer.m_encoder.GetPath() == CXvidEncoder::Path::kProcessor)
         return;
-    if (!m_encoder.SwitchPath(CXvidEncoder::Path::kProcessor)) {
+    if (!m_writer.m_encoder.SwitchPath(CXvidEncoder::Path::kProcessor)) {
         // No encoder on that path: plain C again, behind as it is, rather than no pictures at all.
         m_bProcessorWanted = false;
-        (void)m_encoder.SwitchPath(CXvidEncoder::Path::kPlainC);
+        (void)m_writer.m_encoder.SwitchPath(CXvidEncoder::Path::kPlainC);
         return;
     }
-    m_nProcessorFrom = m_nFrameCount;
+    m_nProcessorFrom = m_writer.m_nFrameCount;
     if (m_stats.nProcessorFromPicture < 0)
         m_stats.nProcessorFromPicture = m_stats.nPictures;
 }
 
 void CRecordThread::WriteEmpty()
 {
-    if (!m_bFileOpen || m_bWriteFailed)
+    if (!m_writer.m_bFileOpen || m_bWriteFailed)
         return;
-    if (FAILED(WriteDroppedFrame()))
+    if (FAILED(m_writer.WriteDroppedFrame()))
         m_bWriteFailed = true;
 }
 

@@ -11,7 +11,7 @@
 // shared with the user-interface thread under its own lock. The recording thread owns the pacing
 // (m_pacer, m_nPositions), the DCs, font, banner and box, and composes into a frame buffer it took
 // from m_encoderThread; the buffer then belongs to the encoder thread until it is written. The
-// encoder thread owns the encoder and the AVI file (CVideoFileWriter) and the growth check; opening
+// encoder thread owns the encoder and the AVI file (m_writer) and the growth check; opening
 // and finishing a file run there too, through CEncoderThread::Call, while the recording thread
 // waits, so those also see the pacer. m_bWriteFailed and m_bProcessorWanted are the flags both
 // threads touch; the fall-behind rule is the recording thread's, the encoder's path and what the open
@@ -25,13 +25,13 @@
 
 #include "engine/EncoderThread.h"
 #include "engine/FallBehindRule.h"
-#include "engine/OverlaySettings.h"
+#include "timestore/OverlaySettings.h"
 #include "engine/FramePacer.h"
-#include "engine/ThreadClass.h"
-#include "engine/VideoFileWriter.h"
+#include "framework/ThreadClass.h"
+#include "media/VideoFileWriter.h"
 #include "framework/Handles.h"
 #include "framework/Image.h"
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 #include "timestore/VideoStore.h"
 
 #include <windows.h>
@@ -44,7 +44,7 @@
 
 class CNetTime;
 
-class CRecordThread : public CThreadClass, public CVideoFileWriter, private CEncoderThread::Sink {
+class CRecordThread : public CThreadClass, private CEncoderThread::Sink {
 public:
     static constexpr int kQuitCommand = 2;
     static constexpr int kBoxWidth = 380;
@@ -58,9 +58,9 @@ public:
     // Where the four overlay settings come from: a consistent copy for each frame.
     using OverlaySource = std::function<std::shared_ptr<const OverlaySettings>()>;
 
-    // Measures the primary screen once and creates every capture resource, the banner, the frame
-    // buffer and the encoder.
-    CRecordThread(const CNetTime& netTime, OverlaySource overlay);
+    // Measures the primary screen once and creates every capture resource, the frame buffer and
+    // the encoder. The banner is drawn at the top of the overlay box; an empty one leaves it out.
+    CRecordThread(const CNetTime& netTime, OverlaySource overlay, lumeno::CImage banner);
     ~CRecordThread() override;
 
     // Hands the folder, retention and clean flag to the catalogue, scans the folder, posts
@@ -111,7 +111,14 @@ public:
     [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameHeader; }
     [[nodiscard]] const lumeno::CImage& Banner() const { return m_imgBanner; }
 
-    // How recording is going, for the main window's warnings: written by the recording thread only.
+    // What the main window shows and warns about, any thread.
+    [[nodiscard]] ULONGLONG LastWriteTick() const { return m_ullLastWriteTick.load(); }
+    [[nodiscard]] ULONGLONG BytesWritten() const { return m_ullBytesWritten.load(); }
+    [[nodiscard]] const std::wstring& StorageFolder() const { return m_storage.m_strFolder; }
+    [[nodiscard]] int RetentionMinutes() const { return m_storage.m_nRetainMinutes; }
+    [[nodiscard]] CVideoStore::Figures StorageFigures() const { return m_storage.ReadFigures(); }
+
+    // How recording is going, for the main window's warnings: written by the encoder thread only.
     std::atomic<ULONGLONG> m_ullLastWriteTick{0};  // GetTickCount64() when a frame last reached the file
     std::atomic<ULONGLONG> m_ullBytesWritten{0};   // frame data written since the thread started
 
@@ -182,6 +189,12 @@ private:
     int m_nWidth = 0;
     int m_nHeight = 0;
     BITMAPINFOHEADER m_frameHeader{};  // the frame buffers' format
+
+public:
+    // The AVI file being written and its encoder: the encoder thread's while the threads run.
+    CVideoFileWriter m_writer;
+
+private:
     // Declared last: its thread uses the members above until it has ended.
     CEncoderThread m_encoderThread{*this};
 };

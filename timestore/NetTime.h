@@ -32,7 +32,7 @@
 #include <optional>
 #include <span>
 
-#include "engine/ThreadClass.h"
+#include "framework/ThreadClass.h"
 #include "framework/SocketHandle.h"
 #include "timestore/SntpReply.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 
 HRESULT CSealLog::Open(const std::wstring& path, std::string* cutFragment)
 {

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <optional>
 
-#include "engine/RecordingRepair.h"
+#include "framework/Utf8.h"
+#include "media/RecordingRepair.h"
 #include "framework/Handles.h"
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 #include "timestore/StorageFolder.h"
 
 namespace {

@@ -31,7 +31,7 @@
 #include <utility>
 #include <vector>
 
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 #include "timestore/SealContext.h"
 #include "timestore/SealLog.h"
 #include "timestore/SealRecord.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "engine/AviFileReader.h"
+#include "media/AviFileReader.h"
 #include "timestore/RecordingName.h"
 #include "timestore/VideoInfo.h"
 #include "timestore/VideoStore.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "framework/Handles.h"
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 
 class CVideoStore;
 

@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "engine/RecordingRepair.h"
+#include "media/RecordingRepair.h"
 #include "timestore/RecordingName.h"
 #include "timestore/StorageFolder.h"
 

@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 #include "timestore/Sealer.h"
 #include "timestore/VideoInfo.h"
 

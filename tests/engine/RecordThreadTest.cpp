@@ -5,7 +5,7 @@
 #include <numeric>
 #include <sstream>
 
-#include "PositionMap.h"
+#include "support/PositionMap.h"
 #include "engine/RecordThread.h"
 #include "framework/DcCache.h"
 #include "framework/PointFont.h"
@@ -101,10 +101,10 @@ struct SlowPlainCRecorder : CRecordThread {
     ~SlowPlainCRecorder() override { Stop(); }
     void WritePicture(int slot) override
     {
-        if (m_encoder.GetPath() == CXvidEncoder::Path::kPlainC)
+        if (m_writer.m_encoder.GetPath() == CXvidEncoder::Path::kPlainC)
             Sleep(SlowEncodingRecorder::kEncodeMs);
         CRecordThread::WritePicture(slot);
-        m_nProcessorPictures += m_encoder.GetPath() == CXvidEncoder::Path::kProcessor ? 1 : 0;
+        m_nProcessorPictures += m_writer.m_encoder.GetPath() == CXvidEncoder::Path::kProcessor ? 1 : 0;
     }
     std::atomic<int> m_nProcessorPictures{0};
 };
@@ -128,7 +128,7 @@ TEST_F(RecordThreadTest, FilesOf600PositionsFollowWallTimeThroughAStall)
 {
     const std::wstring folder = m_folder.File(L"later");
     std::atomic<DWORD> stallMs{0};  // the overlay source runs in every tick: a stall there makes it overrun
-    CRecordThread recorder(m_netTime, [&] { return Sleep(stallMs.exchange(0)), nullptr; });
+    CRecordThread recorder(m_netTime, [&] { return Sleep(stallMs.exchange(0)), nullptr; }, ProgramBanner());
     ASSERT_TRUE(recorder.Start(folder, 60, FALSE, m_desktop.NotifyWindow()));
     const CDateTime before = GetCurrentDate();
     const ULONGLONG on = GetTickCount64();
@@ -177,7 +177,7 @@ TEST_F(RecordThreadTest, AFullDiskLosesNothingFinished)
     const SmallDisk disk(folder, 12);
     if (!disk.Mounted())
         GTEST_SKIP() << "cannot mount a small file system here: " << disk.Log();
-    CRecordThread recorder(m_netTime, {});
+    CRecordThread recorder(m_netTime, {}, ProgramBanner());
     ASSERT_TRUE(recorder.Start(folder, 60, FALSE, m_desktop.NotifyWindow()));
     std::vector<std::uint8_t> first;
     for (const bool fill : {false, true, false}) {
@@ -206,21 +206,23 @@ TEST_F(RecordThreadTest, AFullDiskLosesNothingFinished)
 TEST_F(RecordThreadTest, OverlayOnWrittenFramesAndAnEmptyPositionForAnEncodingError)
 {
     OverlaySettings zhang{0, L"张三", L"MT5", L"88001234"};
-    CRecordThread recorder(m_netTime, [&] { return std::make_shared<const OverlaySettings>(zhang); });
-    const std::wstring file = recorder.m_strTempPath = m_folder.File(L"frames.avi");
-    ASSERT_EQ(recorder.OpenVideoFile(), S_OK);
+    CRecordThread recorder(m_netTime, [&] { return std::make_shared<const OverlaySettings>(zhang); },
+                           ProgramBanner());
+    CVideoFileWriter& writer = recorder.m_writer;
+    const std::wstring file = writer.m_strTempPath = m_folder.File(L"frames.avi");
+    ASSERT_EQ(writer.OpenVideoFile(), S_OK);
     std::string reported;  // what each position must hold
     const auto capture = [&] {
         recorder.CaptureFrame();
-        reported += !recorder.m_encoder.m_hInstance ? '.' : recorder.m_encoder.m_bKeyFrame ? 'K' : '_';
+        reported += !writer.m_encoder.m_hInstance ? '.' : writer.m_encoder.m_bKeyFrame ? 'K' : '_';
     };
     capture();
     ASSERT_EQ(recorder.FrameHeader().biBitCount, 32) << "composed in 32 bits whatever the screen's depth";
     ASSERT_EQ(recorder.Banner().GetHeight(), 30);
     EXPECT_EQ(Misplaced(recorder, false, L"GMT+00h：", zhang), 0) << "before any server answered";
-    void* const encoder = std::exchange(recorder.m_encoder.m_hInstance, nullptr);  // every encode fails
+    void* const encoder = std::exchange(writer.m_encoder.m_hInstance, nullptr);  // every encode fails
     capture();
-    recorder.m_encoder.m_hInstance = encoder;
+    writer.m_encoder.m_hInstance = encoder;
 
     const SntpStandIn server(std::vector<std::string>{kServers[0]}, m_netTime.Port(),  // 2024-12-31 16:00:00 UTC
                              [](auto&) { return std::vector<SntpDatagram>{{SntpReply(3944649600u, 0)}}; });
@@ -237,7 +239,7 @@ TEST_F(RecordThreadTest, OverlayOnWrittenFramesAndAnEmptyPositionForAnEncodingEr
         EXPECT_EQ(Misplaced(recorder, true, label, zhang), 0) << zone;
         recorder.m_imgBanner.Destroy();  // for the next frame: the box is then 72 rows high
     }
-    recorder.ReleaseVideoFile();
+    writer.ReleaseVideoFile();
     EXPECT_EQ(PositionMap(file), reported);
     EXPECT_EQ(DecodeErrors(file), "");
 }
@@ -246,7 +248,7 @@ TEST_F(RecordThreadTest, OverlayOnWrittenFramesAndAnEmptyPositionForAnEncodingEr
 // time, and pictures still queued at the change of file and at Stop all reach their file.
 TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture)
 {
-    SlowEncodingRecorder recorder(m_netTime, {});
+    SlowEncodingRecorder recorder(m_netTime, {}, ProgramBanner());
     ASSERT_TRUE(recorder.Start(m_folder.Path(), 60, FALSE, m_desktop.NotifyWindow()));
     recorder.SetRecording(TRUE);
     ASSERT_TRUE(WaitUntil([&] { return FileExists(m_folder.File(CRecordThread::kTempFileName)); }, 10000));
@@ -289,7 +291,7 @@ TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture
 // which position. Switched off and on again, the next session starts on plain C.
 TEST_F(RecordThreadTest, AnEncoderBehindTheTickTakesTheProcessorsPathWithinTheFile)
 {
-    SlowPlainCRecorder recorder(m_netTime, {});
+    SlowPlainCRecorder recorder(m_netTime, {}, ProgramBanner());
     ASSERT_TRUE(recorder.Start(m_folder.Path(), 60, FALSE, m_desktop.NotifyWindow()));
     recorder.SetRecording(TRUE);
     ASSERT_TRUE(WaitUntil([&] { return recorder.m_nProcessorPictures >= 50; }, 60000)) << "the path changed";

@@ -2,6 +2,9 @@
 
 // Helpers shared by the tests: scratch folders, files, and running host (Linux) tools under Wine.
 
+#include "framework/Image.h"
+#include "framework/Utf8.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -64,12 +67,15 @@ private:
 // Frame `index` of a video file decoded to RGB24 rows, top row first (empty when it fails).
 [[nodiscard]] std::vector<std::uint8_t> DecodeFrameRgb(const std::wstring& file, int index);
 
-[[nodiscard]] std::string Narrow(const std::wstring& text);
-[[nodiscard]] std::wstring Widen(const std::string& text);
+[[nodiscard]] inline std::string Narrow(const std::wstring& text) { return ToUtf8(text); }
+[[nodiscard]] inline std::wstring Widen(const std::string& text) { return FromUtf8(text); }
 
 // A calendar time from its fields (day of week left 0).
 [[nodiscard]] SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                                         int milliseconds = 0);
+
+// The program's banner picture from its resources, as the entry point hands it to the recorder.
+[[nodiscard]] lumeno::CImage ProgramBanner();
 
 // Text as the bytes of a UTF-16LE file with a byte-order mark.
 [[nodiscard]] std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text);

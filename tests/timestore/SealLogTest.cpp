@@ -2,14 +2,14 @@
 
 #include <tuple>
 
-#include "engine/OverlaySettings.h"
+#include "timestore/OverlaySettings.h"
 #include "support/RecordingFiles.h"
 #include "support/SntpStandIn.h"
 #include "support/TestSupport.h"
 #include "timestore/NetTime.h"
 #include "timestore/SealContext.h"
 #include "timestore/SealLog.h"
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 #include "timestore/VideoStore.h"
 
 using namespace testsupport;
