@@ -234,10 +234,11 @@ void CSealer::WriteUnwritten()
     while (!m_unwritten.empty()) {
         if (!OpenLog(m_unwritten.front().strFolder))
             return;
-        if (FAILED(m_log.Append(m_unwritten.front().record))) {
+        const HRESULT hr = m_log.Append(m_unwritten.front().record);
+        if (FAILED(hr) && hr != E_INVALIDARG) {
             m_log.Close();
             return;
-        }
+        }  // a record the layout refuses would refuse again forever: it stays unsealed, never blocks the rest
         m_unwritten.pop_front();
     }
 }
