@@ -66,11 +66,15 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay, lum
     m_selComposeBitmap = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_slots[0].bitmap.Get());
 
     // The black source of the translucent box: filled once, never drawn into again. In the frames'
-    // format too, so that the blend leaves the same bytes whatever the screen's.
+    // format too, so that the blend leaves the same bytes whatever the screen's; the size of the box
+    // (the banner can only go, never grow), not of the screen, which at 4K would be 32 MB more.
+    BITMAPINFO boxFormat = format;
+    boxFormat.bmiHeader.biWidth = kBoxWidth;
+    boxFormat.bmiHeader.biHeight = BoxHeight();
     m_dcBox.Reset(CreateCompatibleDC(m_dcCompose.Get()));
-    m_bmpBox.Reset(CreateDIBSection(screen, &format, DIB_RGB_COLORS, nullptr, nullptr, 0));
+    m_bmpBox.Reset(CreateDIBSection(screen, &boxFormat, DIB_RGB_COLORS, nullptr, nullptr, 0));
     m_selBoxBitmap = std::make_unique<lumeno::SelectGuard>(m_dcBox.Get(), m_bmpBox.Get());
-    const RECT all{0, 0, m_nWidth, m_nHeight};
+    const RECT all{0, 0, kBoxWidth, BoxHeight()};
     FillRect(m_dcBox.Get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 
     m_fontOverlay = lumeno::CreatePointFont(110, L"宋体");  // 11-point SimSun
@@ -145,13 +149,11 @@ int CRecordThread::Run()
         WaitForSingleObject(m_hWakeEvent.Get(), timeout);
         // The file is finished on the encoder thread, after its last queued frame is written.
         if (m_nCommand == kQuitCommand) {
-            if (m_writer.m_bFileOpen)
-                OnEncoderThread([this] { CloseVideoFile(TRUE); });
+            EndSession();
             break;
         }
         if (!m_bRecord) {
-            if (m_writer.m_bFileOpen)
-                OnEncoderThread([this] { CloseVideoFile(TRUE); });
+            EndSession();
             timeout = INFINITE;
             continue;
         }
@@ -161,6 +163,19 @@ int CRecordThread::Run()
     AVIFileExit();
     timeEndPeriod(1);
     return 0;
+}
+
+void CRecordThread::EndSession()
+{
+    if (!m_writer.m_bFileOpen && !m_fallBehind.FallenBehind())
+        return;
+    OnEncoderThread([this] {
+        if (m_writer.m_bFileOpen)
+            CloseVideoFile(TRUE);
+        m_bProcessorWanted = false;
+        (void)m_writer.m_encoder.SwitchPath(CXvidEncoder::Path::kPlainC);
+    });
+    m_fallBehind.Reset();
 }
 
 DWORD CRecordThread::RecordTick()
@@ -186,7 +201,13 @@ DWORD CRecordThread::RecordTick()
         if (!m_writer.m_bFileOpen)
             return CFramePacer::kTickMs;
     }
-    if (const int slot = m_encoderThread.AcquireSlot(); slot >= 0) {
+    // More than a whole picture behind at this tick, or no buffer free at all.
+    const bool behind = m_encoderThread.PicturesPending() >= 2;
+    const int slot = m_encoderThread.AcquireSlot();
+    const bool fallenBefore = m_fallBehind.FallenBehind();
+    if (m_fallBehind.Note(behind || slot < 0) && !fallenBefore)
+        m_bProcessorWanted = true;  // once a session: the encoder thread follows from its next picture
+    if (slot >= 0) {
         const int lateMs = static_cast<int>(m_pacer.Elapsed(timeGetTime())) - m_nPositions * CFramePacer::kTickMs;
         ++m_stats.lateness[static_cast<std::size_t>(std::clamp(lateMs, 0, kLatenessBuckets - 1))];
         (void)ComposeFrame(slot);
@@ -196,6 +217,7 @@ DWORD CRecordThread::RecordTick()
         // The encoder is still behind: the position stays empty rather than the timeline late.
         m_encoderThread.QueueEmpty();
         ++m_stats.nDropped;
+        ++m_stats.nStarved;
     }
     ++m_nPositions;
     if (m_bWriteFailed) {
@@ -214,6 +236,7 @@ void CRecordThread::OpenNewFile()
     m_nPositions = 0;
     m_bWriteFailed = false;
     m_storage.NoteFileStart();
+    m_nProcessorFrom = m_writer.m_encoder.GetPath() == CXvidEncoder::Path::kProcessor ? 0 : -1;
     m_ullFileSize = 0;
     m_nWritesWithoutGrowth = 0;
     m_bWritesThrough = false;
@@ -248,7 +271,8 @@ int CRecordThread::CloseVideoFile(BOOL bFinal)
         // it is never overwritten by the next file.
         if (IsCompleteRecording(m_writer.m_strTempPath, m_writer.m_nFrameCount, m_writer.m_ullChunkBytes)) {
             // Space to finish a file: the time to repair what an earlier full disk left behind.
-            if (m_storage.CommitRecording(m_writer.m_strTempPath, m_dtFileStart, m_writer.m_nFrameCount))
+            if (m_storage.CommitRecording(m_writer.m_strTempPath, m_dtFileStart, m_writer.m_nFrameCount,
+                                        {true, m_nProcessorFrom}))
                 (void)m_storage.RecoverKept(TRUE);
         } else {
             (void)m_storage.RecoverOrphan(m_writer.m_strTempPath, TRUE);
@@ -302,6 +326,7 @@ void CRecordThread::WritePicture(int slot)
     // space comes back. The recording thread finishes the file at its next tick.
     if (!m_writer.m_bFileOpen || m_bWriteFailed)
         return;
+    FollowWantedPath();
     StageTimer timer(m_stats.ticks);
     const int size = m_writer.m_encoder.EncodeFrame(m_frameHeader.biBitCount, m_slots[slot].pBits);
     timer.Lap(kEncode);
@@ -315,6 +340,21 @@ void CRecordThread::WritePicture(int slot)
     }
     timer.Lap(kWrite);
     ++m_stats.nPictures;
+}
+
+void CRecordThread::FollowWantedPath()
+{
+    if (!m_bProcessorWanted || m_writer.m_encoder.GetPath() == CXvidEncoder::Path::kProcessor)
+        return;
+    if (!m_writer.m_encoder.SwitchPath(CXvidEncoder::Path::kProcessor)) {
+        // No encoder on that path: plain C again, behind as it is, rather than no pictures at all.
+        m_bProcessorWanted = false;
+        (void)m_writer.m_encoder.SwitchPath(CXvidEncoder::Path::kPlainC);
+        return;
+    }
+    m_nProcessorFrom = m_writer.m_nFrameCount;
+    if (m_stats.nProcessorFromPicture < 0)
+        m_stats.nProcessorFromPicture = m_stats.nPictures;
 }
 
 void CRecordThread::WriteEmpty()
@@ -354,7 +394,7 @@ int CRecordThread::ComposeFrame(int slot)
 
     const int ih = m_imgBanner.GetHeight();
     const BLENDFUNCTION darken{AC_SRC_OVER, 0, kBoxAlpha, 0};
-    AlphaBlend(dc, w - kBoxWidth, 24, kBoxWidth, ih + 72, m_dcBox.Get(), 0, 0, kBoxWidth, ih + 72, darken);
+    AlphaBlend(dc, w - kBoxWidth, 24, kBoxWidth, BoxHeight(), m_dcBox.Get(), 0, 0, kBoxWidth, BoxHeight(), darken);
     (void)m_imgBanner.Draw(dc, w - 376, 24);
     timer.Lap(kBox);
 

@@ -13,11 +13,18 @@
 // from m_encoderThread; the buffer then belongs to the encoder thread until it is written. The
 // encoder thread owns the encoder and the AVI file (m_writer) and the growth check; opening
 // and finishing a file run there too, through CEncoderThread::Call, while the recording thread
-// waits, so those also see the pacer. m_bWriteFailed is the one flag both threads touch. In m_stats
-// each field has one writer: encoding, writing and nPictures the encoder thread, the rest the
+// waits, so those also see the pacer. m_bWriteFailed and m_bProcessorWanted are the flags both
+// threads touch; the fall-behind rule is the recording thread's, the encoder's path and what the open
+// file's seal says of it (m_nProcessorFrom) the encoder thread's. In m_stats each field has one
+// writer: encoding, writing, nPictures and nProcessorFromPicture the encoder thread, the rest the
 // recording thread. Tests read everything only while the threads are not running.
+//
+// The encoder starts every recording session on its plain C path. When it falls behind the tick
+// (CFallBehindRule), it is re-created on the processor's own code from the next picture on, with a
+// key frame, in the same file, and stays so until recording is switched off.
 
 #include "engine/EncoderThread.h"
+#include "engine/FallBehindRule.h"
 #include "timestore/OverlaySettings.h"
 #include "engine/FramePacer.h"
 #include "framework/ThreadClass.h"
@@ -83,6 +90,8 @@ public:
         long long nPictures = 0;  // frames encoded and written (encoder thread)
         long long nQueued = 0;    // frames composed and handed to the encoder (recording thread)
         long long nDropped = 0;   // positions written empty: a tick overran or the encoder was behind
+        long long nStarved = 0;   // of them, the encoder still held every frame buffer
+        long long nProcessorFromPicture = -1;  // the first picture ever encoded on the processor's code
         // How long after its position's tick each picture was taken (recording thread).
         std::array<long long, kLatenessBuckets> lateness{};
     };
@@ -138,8 +147,14 @@ private:
     void OnEncoderThread(const std::function<void()>& fn) { m_encoderThread.Call(fn); }
     // Whether the open file still has its name and grew within the last few pictures.
     bool FileStillGrows();
+    // Moves the encoder to the processor's code when the recording thread asked for it (encoder thread).
+    void FollowWantedPath();
+    // The end of a recording session: the next one starts on plain C again.
+    void EndSession();
     void NotifyStorageChanged() const;
     void DrawCell(int x, int y, const std::wstring& text);
+    // The translucent box: the banner and three rows of texts.
+    [[nodiscard]] int BoxHeight() const { return m_imgBanner.GetHeight() + 72; }
 
     const CNetTime& m_netTime;
     OverlaySource m_overlay;
@@ -148,6 +163,9 @@ private:
     // A chunk of the open file could not be written: the encoder thread writes nothing more to it
     // and the recording thread finishes it at its next tick.
     std::atomic<bool> m_bWriteFailed{false};
+    CFallBehindRule m_fallBehind;
+    std::atomic<bool> m_bProcessorWanted{false};  // the rule tripped in this session
+    int m_nProcessorFrom = -1;                    // of the open file, as SealEncoder has it
     ULONGLONG m_ullFileSize = 0;  // the open file's size after the last picture
     int m_nWritesWithoutGrowth = 0;
     bool m_bWritesThrough = false;  // the library was seen to put each chunk on disk at once

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr unsigned kCpuFlags = XVID_CPU_FORCE | XVID_CPU_ASM;  // 0x80000080: forced, no SIMD flags
+constexpr unsigned kDetectedCpuFlags = 0;                       // the library uses what it detects
 constexpr int kMotion = XVID_ME_FASTREFINE16 | XVID_ME_SKIP_DELTASEARCH | XVID_ME_FAST_MODEINTERPOLATE |
                         XVID_ME_BFRAME_EARLYSTOP | XVID_ME_FASTREFINE8;  // 0x3E000000
 static_assert(kMotion == 0x3E000000);
@@ -27,12 +29,32 @@ void CXvidEncoder::InitLibrary()
         return;
     m_cbOutput = static_cast<std::size_t>(std::max(m_nWidth, m_nHeight)) * std::max(m_nWidth, m_nHeight);
     m_pOutput = std::make_unique<std::uint8_t[]>(m_cbOutput);  // zero-filled
+    m_path = Path::kPlainC;
+    InitGlobal();
+}
 
+void CXvidEncoder::InitGlobal() const
+{
+    // The library's code choice is global to the process: it is only ever changed while this,
+    // the process's one encoder, has no instance.
     xvid_gbl_init_t init{};
     init.version = kXvidVersion;
-    init.cpu_flags = kCpuFlags;
+    init.cpu_flags = m_path == Path::kPlainC ? kCpuFlags : kDetectedCpuFlags;
     init.debug = 0;
     (void)CXvidLibrary::Shared().Global(nullptr, XVID_GBL_INIT, &init, nullptr);
+}
+
+bool CXvidEncoder::SwitchPath(Path path)
+{
+    if (path == m_path || !m_pOutput)
+        return m_hInstance != nullptr;
+    if (m_hInstance)
+        CXvidLibrary::Shared().Encore(std::exchange(m_hInstance, nullptr), XVID_ENC_DESTROY, nullptr, nullptr);
+    m_path = path;
+    InitGlobal();
+    CreateInstance();
+    m_bForceKeyFrame = true;
+    return m_hInstance != nullptr;
 }
 
 void CXvidEncoder::CreateInstance()

@@ -1,7 +1,11 @@
 #pragma once
 
 // MPEG-4 encoder state over the Xvid library (xvidcore.dll). Created on the main thread while the
-// recording thread object is constructed; from then on used by the recording thread alone.
+// recording thread object is constructed; from then on used by the encoder thread alone.
+//
+// Two code paths: by default the library is told to use its plain C code only (the design's
+// setting, whose output is the same on every processor); the processor's own code (the features
+// the library detects) is the way out when plain C cannot keep up with the tick on a large screen.
 
 #include "media/XvidLibrary.h"
 
@@ -18,10 +22,18 @@ public:
     CXvidEncoder(const CXvidEncoder&) = delete;
     CXvidEncoder& operator=(const CXvidEncoder&) = delete;
 
-    // Allocates the output buffer (max(w, h)² bytes) and initialises the library; only when h > 0.
+    enum class Path { kPlainC, kProcessor };
+
+    // Allocates the output buffer (max(w, h)² bytes) and initialises the library on the plain C
+    // path; only when h > 0.
     void InitLibrary();
     // Creates the one encoder instance of the process; the result is kept in m_hInstance.
     void CreateInstance();
+    // Re-creates the encoder on the given path (library set up again, then a new instance); the
+    // next frame is a key frame, since the new instance knows no earlier one. Nothing happens when
+    // it is on that path already or has no output buffer. False when no instance could be made.
+    bool SwitchPath(Path path);
+    [[nodiscard]] Path GetPath() const { return m_path; }
     // Encodes one bottom-up BI_RGB DIB of m_nWidth × m_nHeight, 32, 24 or 16 bits a pixel. Returns the
     // bytes written to the output buffer, negative on error (also for any other depth); m_bKeyFrame
     // tells whether the frame is a key frame.
@@ -42,6 +54,9 @@ public:
     int m_nHeight = 0;
 
 private:
+    void InitGlobal() const;
+
     std::size_t m_cbOutput = 0;
     bool m_bForceKeyFrame = false;
+    Path m_path = Path::kPlainC;
 };

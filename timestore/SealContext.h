@@ -21,5 +21,13 @@ struct SealContext {
     std::wstring strName, strPlatform, strAccount;
 };
 
+// Which of the encoder's code paths wrote a recording (a file repaired after a crash: not known).
+struct SealEncoder {
+    bool bKnown = false;
+    // The first position encoded on the processor's own code: 0 for the whole file, -1 for none
+    // (plain C throughout), any other for a change of path within the file.
+    int nProcessorFrom = -1;
+};
+
 // The moment now, by this network time client, with the overlay texts when there are any.
 [[nodiscard]] SealContext MakeSealContext(const CNetTime& netTime, const OverlaySettings* overlay);

@@ -33,6 +33,9 @@ constexpr Field kRecording[] = {
     {"overlay_name", Value::kText},
     {"overlay_platform", Value::kText},
     {"overlay_account", Value::kText},
+    // Which encoder path wrote the file; records written before the path was named lack them.
+    {"encoder", Value::kWord, true, true},
+    {"processor_from", Value::kCount, true, true},
     {kRestoredKey, Value::kWord, false, true},
     {"sealed_utc", Value::kUtcTime},
 };

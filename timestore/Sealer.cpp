@@ -19,6 +19,15 @@ void SetContext(CSealRecord& record, const char* suffix, const SealContext* cont
     record.Set(offsetKey, context && context->bNetworkTime ? std::to_string(context->llClockOffsetMs) : "-");
 }
 
+// The encoder's path: "plain_c", "processor", or "plain_c_then_processor" from the position in
+// "processor_from" on; "-" for both when not known.
+void SetEncoder(CSealRecord& record, const SealEncoder& encoder)
+{
+    const int from = encoder.nProcessorFrom;
+    record.Set("encoder", !encoder.bKnown ? "-" : from < 0 ? "plain_c" : from == 0 ? "processor" : "plain_c_then_processor");
+    record.Set("processor_from", encoder.bKnown && from >= 0 ? std::to_string(from) : "-");
+}
+
 std::string LocalText(CDateTime start)
 {
     SYSTEMTIME st{};
@@ -72,7 +81,7 @@ std::wstring CSealer::LogPath(const std::wstring& folder)
 }
 
 void CSealer::PostRecording(const std::wstring& folder, const std::wstring& path, const char* origin, CDateTime start,
-                            const SealContext* atStart, const SealContext* atEnd)
+                            const SealContext* atStart, const SealContext* atEnd, const SealEncoder& encoder)
 {
     Job job{folder, path, {}, {}};
     CSealRecord& r = job.record;
@@ -100,6 +109,7 @@ void CSealer::PostRecording(const std::wstring& folder, const std::wstring& path
     r.Set("overlay_name", last && last->bOverlay ? ToUtf8(last->strName) : "-");
     r.Set("overlay_platform", last && last->bOverlay ? ToUtf8(last->strPlatform) : "-");
     r.Set("overlay_account", last && last->bOverlay ? ToUtf8(last->strAccount) : "-");
+    SetEncoder(r, encoder);
     Post(std::move(job));
 }
 

@@ -53,9 +53,9 @@ public:
     ~CSealer();
 
     // A recording the catalogue accepted: `path` is its final path in `folder`. The contexts of its
-    // start and end are optional (a repaired file has none).
+    // start and end are optional (a repaired file has none), and so is the encoder's path.
     void PostRecording(const std::wstring& folder, const std::wstring& path, const char* origin, CDateTime start,
-                       const SealContext* atStart, const SealContext* atEnd);
+                       const SealContext* atStart, const SealContext* atEnd, const SealEncoder& encoder = {});
     // A file that went: its name, its size, and why ("retention", "recycled").
     void PostRemoval(const std::wstring& folder, const std::wstring& name, ULONGLONG size, const char* reason);
     // The recordings the start-up scan found (name, size): each one whose last word in the log is

@@ -57,7 +57,8 @@ std::wstring CVideoStore::MoveToRecordingName(const std::wstring& path, CDateTim
     return MoveToFreeName(path, m_strFolder, L"", start);
 }
 
-BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start, int frames)
+BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start, int frames,
+                                  const SealEncoder& encoder)
 {
     (void)frames;  // the duration comes from the file's own stream rate, as the start-up scan reads it
     const std::wstring finalPath = MoveToRecordingName(tempPath, start);
@@ -86,7 +87,7 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
     // Sealed before retention runs, so the log tells of a file before it tells of its removal.
     const std::optional<SealContext> atEnd = m_sealSource ? std::optional(m_sealSource()) : std::nullopt;
     m_sealer.PostRecording(m_strFolder, finalPath, CSealer::kOriginFinished, named,
-                           m_sealStart ? &*m_sealStart : nullptr, atEnd ? &*atEnd : nullptr);
+                           m_sealStart ? &*m_sealStart : nullptr, atEnd ? &*atEnd : nullptr, encoder);
     m_sealStart.reset();
     m_llFileStartUtc = 0;
     EnforceRetention();

@@ -36,7 +36,8 @@ public:
     // Gives a finished temporary recording its final name, catalogues it and runs one retention
     // pass. FALSE when the file could not be renamed or opened; then nothing is catalogued.
     // The duration is read from the file, so the calling thread must have called AVIFileInit.
-    BOOL CommitRecording(const std::wstring& tempPath, CDateTime start, int frames);
+    // The seal names the encoder's path when it is given.
+    BOOL CommitRecording(const std::wstring& tempPath, CDateTime start, int frames, const SealEncoder& encoder = {});
 
     // Gives a complete recording file (anywhere on the storage folder's volume) the recording name
     // of `start` in the storage folder, or of the next free second after it; its data is flushed to

@@ -15,6 +15,8 @@
 #include "support/TestDesktop.h"
 #include "timestore/NetTime.h"
 #include "timestore/RecordingName.h"
+#include "timestore/SealLog.h"
+#include "timestore/Sealer.h"
 
 using namespace testsupport;
 
@@ -30,6 +32,18 @@ std::vector<std::wstring> Recordings(const std::wstring& folder)  // finished on
         if (name != CRecordThread::kTempFileName && name.back() != L'\\')
             paths.push_back(folder + L"\\" + name);
     return paths;
+}
+
+// The seals of the recordings in a folder's log, oldest first.
+std::vector<CSealRecord> RecordingSeals(const std::wstring& folder)
+{
+    std::vector<CSealRecord> seals;
+    for (const CSealLog::Line& line : CSealLog::ReadLines(CSealer::LogPath(folder))) {
+        CSealRecord record;
+        if (CSealRecord::Parse(line.text, record) == CSealRecord::Parsed::kOk && record.Get("kind") == "recording")
+            seals.push_back(std::move(record));
+    }
+    return seals;
 }
 
 // Rows of the last composed frame (bottom-up) unlike the overlay over the plain grey desktop: the box
@@ -78,6 +92,21 @@ struct SlowEncodingRecorder : CRecordThread {
     ~SlowEncodingRecorder() override { Stop(); }  // the encoder thread calls into this class
     static constexpr DWORD kEncodeMs = 250;
     void WritePicture(int slot) override { Sleep(kEncodeMs), CRecordThread::WritePicture(slot); }
+};
+
+// Plain C far slower than the tick, the processor's code quick: the stand-in pays plain C's cost
+// in a sleep before each picture, so the encoder falls behind until it takes the processor's path.
+struct SlowPlainCRecorder : CRecordThread {
+    using CRecordThread::CRecordThread;
+    ~SlowPlainCRecorder() override { Stop(); }
+    void WritePicture(int slot) override
+    {
+        if (m_writer.m_encoder.GetPath() == CXvidEncoder::Path::kPlainC)
+            Sleep(SlowEncodingRecorder::kEncodeMs);
+        CRecordThread::WritePicture(slot);
+        m_nProcessorPictures += m_writer.m_encoder.GetPath() == CXvidEncoder::Path::kProcessor ? 1 : 0;
+    }
+    std::atomic<int> m_nProcessorPictures{0};
 };
 
 class RecordThreadTest : public ::testing::Test {
@@ -132,6 +161,11 @@ TEST_F(RecordThreadTest, FilesOf600PositionsFollowWallTimeThroughAStall)
     };
     EXPECT_NEAR(startAfterOn(0), 0.0, 1.0 + (opened - on) / 1000.0);
     EXPECT_NEAR(startAfterOn(1) - startAfterOn(0), 60.0, 2.5);
+    const auto seals = RecordingSeals(folder);
+    ASSERT_EQ(seals.size(), 2u);
+    for (const CSealRecord& seal : seals)
+        EXPECT_EQ(seal.Get("encoder") + " " + seal.Get("processor_from"), "plain_c -")
+            << "a stalled capture is no slow encoder: plain C throughout";
 }
 
 // A tiny file system that fills up under the second of three recordings: the first stays untouched, the
@@ -250,4 +284,52 @@ TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture
                                       "'; do ffprobe -v error -select_streams v:0 -show_entries packet=size -of "
                                       "csv=p=0 \"$f\"; done | awk '{s += $1} END {print s}'");
     EXPECT_EQ(std::to_string(recorder.m_ullBytesWritten.load()) + "\n", sizes);
+}
+
+// An encoder that cannot keep up on plain C moves to the processor's code within the file, from a
+// key frame at its next picture on, with every position of the timeline kept; the seal says from
+// which position. Switched off and on again, the next session starts on plain C.
+TEST_F(RecordThreadTest, AnEncoderBehindTheTickTakesTheProcessorsPathWithinTheFile)
+{
+    SlowPlainCRecorder recorder(m_netTime, {}, ProgramBanner());
+    ASSERT_TRUE(recorder.Start(m_folder.Path(), 60, FALSE, m_desktop.NotifyWindow()));
+    recorder.SetRecording(TRUE);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.m_nProcessorPictures >= 50; }, 60000)) << "the path changed";
+    recorder.SetRecording(FALSE);
+    ASSERT_TRUE(WaitUntil([&] { return m_desktop.Count() >= 2; }, 10000)) << "the first session's file";
+    recorder.SetRecording(TRUE);
+    const std::wstring temp = m_folder.File(CRecordThread::kTempFileName);
+    ASSERT_TRUE(WaitUntil([&] { return ReadBytes(temp).size() > 4096; }, 10000)) << "a picture reached the file";
+    recorder.SetRecording(FALSE);
+    recorder.Stop();
+
+    const auto files = Recordings(m_folder.Path());
+    const auto seals = RecordingSeals(m_folder.Path());
+    ASSERT_EQ(files.size(), 2u);
+    ASSERT_EQ(seals.size(), 2u);
+    const std::string map = PositionMap(files[0]);
+    EXPECT_EQ(seals[0].Get("encoder"), "plain_c_then_processor");
+    const long long from = seals[0].GetNumber("processor_from");
+    ASSERT_GT(from, 0);
+    ASSERT_LT(from, static_cast<long long>(map.size()));
+    EXPECT_EQ(seals[0].GetNumber("positions"), static_cast<long long>(map.size()));
+    EXPECT_EQ(map.substr(0, 1) + map.substr(static_cast<std::size_t>(from), 1), "KK") << "a key frame at the switch";
+    const auto pictures = [](const std::string& part) { return part.size() - std::count(part.begin(), part.end(), '.'); };
+    // No picture lost at the switch: the one the encoder took next went to the next position.
+    EXPECT_EQ(static_cast<long long>(pictures(map.substr(0, static_cast<std::size_t>(from)))),
+              recorder.m_stats.nProcessorFromPicture);
+    EXPECT_GT(recorder.m_stats.nStarved, 0) << "plain C held every buffer before the switch";
+    const std::string before = map.substr(0, static_cast<std::size_t>(from)), after = map.substr(before.size());
+    const auto emptyShare = [&](const std::string& part) { return 1.0 - 1.0 * pictures(part) / part.size(); };
+    EXPECT_LT(2 * emptyShare(after), emptyShare(before)) << "the processor's path loses far fewer positions\n" << map;
+    EXPECT_EQ(DecodeErrors(files[0]), "");
+
+    const std::string second = PositionMap(files[1]);
+    EXPECT_EQ(seals[1].Get("encoder").substr(0, 7), "plain_c") << "the next session starts on plain C";
+    EXPECT_EQ(second.substr(0, 1), "K");
+    EXPECT_EQ(DecodeErrors(files[1]), "");
+    const auto total = static_cast<long long>(map.size() + second.size());
+    EXPECT_EQ(total, recorder.m_stats.nQueued + recorder.m_stats.nDropped) << "every position reached its file";
+    EXPECT_EQ(static_cast<long long>(pictures(map) + pictures(second)), recorder.m_stats.nPictures);
+    EXPECT_EQ(recorder.m_stats.nPictures, recorder.m_stats.nQueued);
 }

@@ -76,6 +76,11 @@ int main(int argc, char** argv)
         const double positions = pictures + static_cast<double>(s.nDropped);
         std::printf("pictures: %.0f (%.0f per minute), positions %.0f, dropped %.1f%%\n", pictures,
                     pictures * 60.0 / wall, positions, 100.0 * s.nDropped / (positions > 0 ? positions : 1));
+        std::printf("empty because the encoder held every buffer: %lld\n", s.nStarved);
+        if (s.nProcessorFromPicture < 0)
+            std::printf("encoder: plain C throughout\n");
+        else
+            std::printf("encoder: plain C, then the processor's code from picture %lld on\n", s.nProcessorFromPicture);
         std::printf("capture lateness after the tick: median %d ms, p95 %d ms, p99 %d ms\n", Percentile(s, 0.5),
                     Percentile(s, 0.95), Percentile(s, 0.99));
         std::printf("CPU: %.1f s per recorded minute (%.0f%% of one core, this process only)\n", cpu * 60.0 / wall,
