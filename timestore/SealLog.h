@@ -39,6 +39,10 @@ public:
     // flushes it. The record keeps the fields it was given; on failure the chain does not move.
     [[nodiscard]] HRESULT Append(const CSealRecord& record);
 
+    // The newest record in the chain: its seq (0 for none) and hash.
+    [[nodiscard]] long long LastSeq() const { return m_nLastSeq; }
+    [[nodiscard]] const std::string& LastHash() const { return m_strLastHash; }
+
     [[nodiscard]] static std::vector<Line> ReadLines(const std::wstring& path, bool* found = nullptr);
 
     // The current time as record fields want it (UTC, machine clock).

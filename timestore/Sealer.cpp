@@ -34,6 +34,7 @@ std::string UtcOfLocal(CDateTime start)
 
 CSealer::~CSealer()
 {
+    m_stamper.Stop();  // hands over nothing more
     m_bHurry = true;
     {
         std::lock_guard lock(m_lock);
@@ -92,6 +93,20 @@ void CSealer::PostRemoval(const std::wstring& folder, const std::wstring& name, 
     Post(std::move(job));
 }
 
+void CSealer::ConfigureStamping(const StampSettings& settings, const CStamper::Timing& timing)
+{
+    m_stamper.Configure(settings, timing);
+}
+
+void CSealer::RequestStamp()
+{
+    if (m_stamper.IsConfigured()) {
+        Job job;
+        job.bStampSoon = true;
+        Post(std::move(job));
+    }
+}
+
 void CSealer::Post(Job job)
 {
     std::lock_guard lock(m_lock);
@@ -139,6 +154,10 @@ void CSealer::Work()
 
 void CSealer::Seal(Job& job)
 {
+    if (job.bStampSoon) {
+        m_stamper.StampSoon();
+        return;
+    }
     if (!job.strHashPath.empty()) {
         (void)Measure(job.strHashPath, job.record);
         job.record.Set("sealed_utc", CSealLog::NowUtc());
@@ -147,10 +166,13 @@ void CSealer::Seal(Job& job)
     while (!m_unwritten.empty()) {
         if (!OpenLog(m_unwritten.front().strFolder))
             return;
-        if (FAILED(m_log.Append(m_unwritten.front().record))) {
+        const CSealRecord& record = m_unwritten.front().record;
+        if (FAILED(m_log.Append(record))) {
             m_log.Close();
             return;
         }
+        m_stamper.NoteHead(m_unwritten.front().strFolder, m_log.LastSeq(), m_log.LastHash(),
+                           record.Get(CSealRecord::kKindKey) == "recording");
         m_unwritten.pop_front();
     }
 }

@@ -10,6 +10,7 @@ person sees is checked on screenshots of the display.
 Usage: run-e2e.py BUILD_BIN_DIR SOURCE_DIR
 """
 
+import base64
 import io
 import os
 import re
@@ -78,10 +79,12 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def write_ini(folder, retention, auto_record=0, name="", zone=0):
-    # UTF-16LE with a byte-order mark, as the program itself keeps it.
+def write_ini(folder, retention, auto_record=0, name="", zone=0, stamp=""):
+    # UTF-16LE with a byte-order mark, as the program itself keeps it. Time stamps are off unless a
+    # stand-in authority is given (the built-in public ones are never asked from a test).
     text = ("[基础]\r\n存储位置=%s\r\n保留时长=%d\r\n自动清除其他文件=0\r\n[常规]\r\n自动开始录像=%d\r\n"
-            "[视频附加内容]\r\n时间2时区=%d\r\n名称=%s\r\n平台=\r\n帐号=\r\n") % (folder, retention, auto_record, zone, name)
+            "[视频附加内容]\r\n时间2时区=%d\r\n名称=%s\r\n平台=\r\n帐号=\r\n"
+            "[证据]\r\n时间戳服务器=%s\r\n时间戳根证书=ca.der\r\n") % (folder, retention, auto_record, zone, name, stamp)
     with open(INI, "wb") as f:
         f.write(b"\xff\xfe" + text.encode("utf-16-le"))
 
@@ -418,12 +421,31 @@ def verify(folder, *args):
     return result.returncode, result.stdout.decode("utf-8", "replace").replace("\r", "")
 
 
+def start_tsa():
+    """The stand-in time-stamp authority on 127.0.0.1 with its own test root; its URL."""
+    folder = os.path.join(SCRATCH, "tsa")
+    tsa = subprocess.Popen([sys.executable, os.path.join(SRC, "tests", "support", "tsa-standin.py"), folder],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    poll(lambda: os.path.exists(os.path.join(folder, "port")), 120)
+    shutil.copy(os.path.join(folder, "ca.der"), SCRATCH)
+    return tsa, "http://127.0.0.1:%s/" % open(os.path.join(folder, "port")).read().strip()
+
+
 def sealed_session():
-    """The program seals what it records; every kind of tampering is the verifier's own tests' matter."""
-    print("== three recordings sealed by the program, checked by the verifier", flush=True)
+    """The program seals and time-stamps what it records; every kind of tampering is the verifier's
+    own tests' matter."""
+    print("== three recordings sealed and time-stamped by the program, checked by the verifier", flush=True)
     shutil.rmtree(VIDEOS, ignore_errors=True)
     os.makedirs(VIDEOS)
-    write_ini(windows_path(VIDEOS), 30, auto_record=1, name="张三")
+    tsa, url = start_tsa()
+    try:
+        sealed_and_stamped(url)
+    finally:
+        tsa.kill()
+
+
+def sealed_and_stamped(url):
+    write_ini(windows_path(VIDEOS), 30, auto_record=1, name="张三", stamp="http://127.0.0.1:9/;" + url)
     for n in range(3):
         start_program()
         check(poll(lambda: os.path.exists(CURRENT)), "recording %d started" % (n + 1))
@@ -432,10 +454,26 @@ def sealed_session():
         check(len(finished_files()) == n + 1, "recording %d finished" % (n + 1))
         kill_program()  # the sealing thread has finished when the process could end
         time.sleep(2)  # a gap between recordings, for the timeline
-    rc, report = verify(VIDEOS)
+    root = os.path.join(SCRATCH, "tsa", "ca.crt")
+    rc, report = verify(VIDEOS, "--trust-root", windows_path(root), "--require-anchor")
     print(report, flush=True)
     check(rc == 0 and report.count("  intact ") == 3 and report.count("  gap ") == 2,
           "the verifier finds three intact recordings and two gaps")
+    check("every record is anchored" in report and "3 good stamps" in report,
+          "each recording's end was time-stamped before the program ended: everything anchored")
+    rc, report = verify(VIDEOS)
+    check(rc == 1 and "does not chain to a trusted root" in report, "without the stand-in's root the tokens fail")
+    records = [dict(f.split("=", 1) for f in line.rstrip("\n").split("\t"))
+               for line in open(os.path.join(VIDEOS, "LumenoData", "seals.log"), encoding="utf-8")]
+    stamps = [r for r in records if r["kind"] == "stamp"]
+    for r in stamps:
+        token = os.path.join(SCRATCH, "token.der")
+        with open(token, "wb") as f:
+            f.write(base64.b64decode(r["token"]))
+        result = run("openssl", "ts", "-verify", "-digest", r["covers_hash"], "-in", token, "-token_in",
+                     "-CAfile", root)
+        check(result.returncode == 0 and b"Verification: OK" in result.stdout,
+              "openssl ts -verify alone accepts the token of seq %s" % r["seq"])
     check("network" in open(os.path.join(VIDEOS, "LumenoData", "seals.log"), encoding="utf-8").read(),
           "the seals tell that the start times came from network time")
 

@@ -76,6 +76,14 @@ void CFolderCheck::Run()
     ReadExportScope();
     CheckChain();
     CheckFiles();
+    CheckAnchors();
+}
+
+void CFolderCheck::CheckAnchors()
+{
+    m_anchor.Run(m_sealed, m_roots);
+    for (const CAnchorCheck::Problem& problem : m_anchor.m_problems)
+        m_findings.push_back({problem.nLine, problem.strText, true});
 }
 
 void CFolderCheck::ReadExportScope()
@@ -93,6 +101,7 @@ void CFolderCheck::CheckChain()
     m_lines = CSealLog::ReadLines(LogPath(), &m_bLogFound);
     m_nRecords = 0;
     m_strHead.clear();
+    m_sealed.clear();
     std::vector<CSealRecord> records(m_lines.size());
     std::vector<CSealRecord::Parsed> parsed(m_lines.size(), CSealRecord::Parsed::kMalformed);
     std::multiset<long long> seqs;
@@ -122,6 +131,8 @@ void CFolderCheck::CheckChain()
             continue;
         }
         const long long seq = record.GetNumber(CSealRecord::kSeqKey);
+        if (parsed[i] == CSealRecord::Parsed::kOk)
+            m_sealed.push_back({line, record});
         if (parsed[i] == CSealRecord::Parsed::kBadHash)
             m_findings.push_back({line, LineText(line, record) + ": edited: its contents do not match its own hash"});
         else if (record.Get(CSealRecord::kPrevKey) != previous) {
@@ -250,7 +261,7 @@ bool CFolderCheck::Passed() const
         if (r.verdict == Verdict::kAltered || r.verdict == Verdict::kMissingUnexplained ||
             r.verdict == Verdict::kUnsealed)
             return false;
-    return true;
+    return !m_bRequireAnchor || m_anchor.AllAnchored();
 }
 
 const CFolderCheck::Recording* CFolderCheck::Find(long long momentMs, long long& position) const
@@ -308,7 +319,10 @@ std::string CFolderCheck::Report() const
                (r.verdict == Verdict::kIntact ? "" : std::string("  [") + VerdictText(r.verdict) + "]") + "\n";
         previous = &r;
     }
+    out += m_anchor.Summary() + "\n";
     out += Passed() ? "Result: PASS (chain whole, every recording present is intact)\n"
-                    : "Result: FAIL (see the lines marked above)\n";
+                    : m_bRequireAnchor && !m_anchor.AllAnchored()
+                          ? "Result: FAIL (see the lines marked above; not everything is anchored)\n"
+                          : "Result: FAIL (see the lines marked above)\n";
     return out;
 }

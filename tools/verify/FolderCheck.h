@@ -9,6 +9,8 @@
 
 #include "timestore/SealLog.h"
 #include "timestore/SealRecord.h"
+#include "timestore/TrustRoots.h"
+#include "tools/verify/AnchorCheck.h"
 
 class CFolderCheck {
 public:
@@ -58,12 +60,20 @@ public:
 
     static constexpr const wchar_t* kExportScopeName = L"export.txt";
 
+    // Set before Run: roots trusted besides the system's for time stamps, and whether a record
+    // not yet covered by a time stamp fails the check.
+    CTrustRoots m_roots;
+    bool m_bRequireAnchor = false;
+    CAnchorCheck m_anchor;
+
 private:
     void CheckChain();
+    void CheckAnchors();
     void CheckFiles();
     void ReadExportScope();
 
     std::wstring m_strFolder;
+    std::vector<CAnchorCheck::Numbered> m_sealed;  // whole records with a matching hash, file order
 };
 
 [[nodiscard]] const char* VerdictText(CFolderCheck::Verdict verdict);
