@@ -55,7 +55,8 @@ std::vector<std::wstring> SplitList(const std::wstring& text)
     return items;
 }
 
-constexpr int kDefaultRetentionMinutes = 1;
+// What the first settings dialog offers when there is no settings file yet.
+constexpr int kFirstRunRetentionMinutes = 1;
 // The stored Run value is read into 260 characters (520 bytes); a longer one counts as absent.
 constexpr DWORD kRunValueChars = 260;
 
@@ -124,7 +125,10 @@ int CLumenoApp::ExchangeSettings(BOOL bSave)
 void CLumenoApp::LoadSettings()
 {
     m_strStoragePath = m_profile.ReadString(kSectionBasic, kKeyStoragePath);
-    m_nRetentionMinutes = m_profile.ReadInt(kSectionBasic, kKeyRetention, kDefaultRetentionMinutes);
+    // A file without the key (hand-edited, damaged) counts as a stored 0, so the settings dialog asks:
+    // any other value would let the next scan delete every recording older than it.
+    const bool fileThere = ::GetFileAttributesW(m_profile.GetPath().c_str()) != INVALID_FILE_ATTRIBUTES;
+    m_nRetentionMinutes = m_profile.ReadInt(kSectionBasic, kKeyRetention, fileThere ? 0 : kFirstRunRetentionMinutes);
     m_bAutoClearOtherFiles = m_profile.ReadInt(kSectionBasic, kKeyAutoClear, m_bAutoClearOtherFiles);
     m_bAutoRecord = m_profile.ReadInt(kSectionGeneral, kKeyAutoRecord, 0);
     m_nTimeZone2 = m_profile.ReadInt(kSectionOverlay, kKeyTimeZone2, 0);

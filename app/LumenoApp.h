@@ -8,7 +8,7 @@
 // overlay settings through GetOverlaySettings(), which returns the snapshot last published by the
 // user-interface thread (m_pOverlay, a std::atomic).
 
-#include "engine/OverlaySettings.h"
+#include "timestore/OverlaySettings.h"
 #include "framework/ProfileFile.h"
 #include "timestore/Stamper.h"
 
@@ -37,7 +37,7 @@ public:
     // the user exits. Always FALSE: the program ends when it returns.
     BOOL InitInstance(HINSTANCE hInstance, CNetTime& netTime, CRecordThread& recorder);
     // Why start-up must ask for the settings first: an empty or missing storage folder, or a
-    // retention of 0 (a negative one is let through).
+    // retention of 0, stored or missing from the file (a negative one is let through).
     [[nodiscard]] bool SettingsUnusable() const;
 
     // Sets m_strAppDir and points the profile at "Lumeno.INI" in it. Without a call, the first

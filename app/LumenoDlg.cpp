@@ -6,7 +6,7 @@
 #include "app/SingleInstance.h"
 #include "res/resource.h"
 #include "engine/RecordThread.h"
-#include "framework/DataExchange.h"
+#include "ui/DataExchange.h"
 #include "timestore/NetTime.h"
 #include "ui/ResourceImage.h"
 
@@ -131,15 +131,16 @@ void CLumenoDlg::FillTrayState(bool bBalloon)
 void CLumenoDlg::CheckHealth()
 {
     CRecordingHealth::Sample sample;
+    // The last write first: read the other way round, a frame written in between would look late.
+    sample.ullLastWriteMs = m_recorder.LastWriteTick();
     sample.ullNowMs = ::GetTickCount64();
     sample.bRecording = m_bRecording != FALSE;
-    sample.ullLastWriteMs = m_recorder.m_ullLastWriteTick.load();
-    sample.ullBytesWritten = m_recorder.m_ullBytesWritten.load();
+    sample.ullBytesWritten = m_recorder.BytesWritten();
     ULARGE_INTEGER free{};
-    sample.bFreeKnown = ::GetDiskFreeSpaceExW(m_recorder.m_storage.m_strFolder.c_str(), &free, nullptr, nullptr) != 0;
+    sample.bFreeKnown = ::GetDiskFreeSpaceExW(m_recorder.StorageFolder().c_str(), &free, nullptr, nullptr) != 0;
     sample.ullFreeBytes = free.QuadPart;
-    sample.nRetentionMinutes = m_recorder.m_storage.m_nRetainMinutes;
-    sample.nCataloguedMinutes = static_cast<int>(m_recorder.m_storage.ReadFigures().ullSeconds / 60);
+    sample.nRetentionMinutes = m_recorder.RetentionMinutes();
+    sample.nCataloguedMinutes = static_cast<int>(m_recorder.StorageFigures().ullSeconds / 60);
 
     const std::wstring before = m_health.Describe();
     (void)m_health.Update(sample);
@@ -174,7 +175,14 @@ LRESULT CLumenoDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         OnActivateRequest();
         return 0;
     } else if (message == CSingleInstance::ExitMessage()) {
-        ExitProgram();  // the tray menu's "exit", asked for by another program (the installer)
+        // The tray menu's "exit", asked for by another program (the installer). With a dialog open
+        // over this window, that dialog is cancelled and the request comes back once its loop ended.
+        if (m_pModalChild) {
+            m_pModalChild->EndDialog(IDCANCEL);
+            (void)::PostMessageW(m_hWnd, message, 0, 0);
+        } else if (!m_bExiting) {
+            ExitProgram();
+        }
         return 0;
     } else if (message == WM_STORAGE_CHANGED) {
         RefreshStorageFigures();
@@ -222,6 +230,8 @@ void CLumenoDlg::OnTrayMenu()
 
 void CLumenoDlg::ExitProgram()
 {
+    // From here on a new start waits for this one to end rather than asking it to show itself.
+    CSingleInstance::UnmarkMainWindow(m_hWnd);
     // Returns only when the current file has its final name and is catalogued.
     m_recorder.Stop();
     m_bExiting = TRUE;
@@ -249,13 +259,13 @@ void CLumenoDlg::ToggleRecording()
 
 void CLumenoDlg::RefreshStorageFigures()
 {
-    const CVideoStore::Figures figures = m_recorder.m_storage.ReadFigures();
+    const CVideoStore::Figures figures = m_recorder.StorageFigures();
     m_wndStorageInfo.m_nFileCount = static_cast<int>(figures.nCount);
     m_wndStorageInfo.m_ullUsedBytes = figures.ullBytes;
     ULARGE_INTEGER totalFree{};
     // A volume that cannot be asked (gone, unplugged, no such folder) shows 0KB free: nothing can
     // be recorded there, and a stale figure from before would claim otherwise.
-    if (::GetDiskFreeSpaceExW(m_recorder.m_storage.m_strFolder.c_str(), nullptr, nullptr, &totalFree))
+    if (::GetDiskFreeSpaceExW(m_recorder.StorageFolder().c_str(), nullptr, nullptr, &totalFree))
         m_wndStorageInfo.m_ullFreeBytes = totalFree.QuadPart;
     else
         m_wndStorageInfo.m_ullFreeBytes = 0;
@@ -286,7 +296,9 @@ BOOL CLumenoDlg::OnCommand(WPARAM wParam, LPARAM lParam)
 void CLumenoDlg::OnBnClickedSettings()
 {
     CSetDialog dialog(m_app);
+    m_pModalChild = &dialog;
     (void)dialog.DoModal();
+    m_pModalChild = nullptr;
 }
 
 void CLumenoDlg::OnOK()
@@ -306,7 +318,9 @@ void CLumenoDlg::OnSysCommand(UINT nID, LPARAM lParam)
 {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about;
+        m_pModalChild = &about;
         (void)about.DoModal();
+        m_pModalChild = nullptr;
         return;
     }
     CStyleDialog::OnSysCommand(nID, lParam);

@@ -15,7 +15,7 @@
 #include "LumenoVersion.h"
 #include "app/RecordingHealth.h"
 #include "framework/Image.h"
-#include "timestore/AVIStorageInfoDispWnd.h"
+#include "ui/AVIStorageInfoDispWnd.h"
 #include "ui/ImgButton.h"
 #include "ui/StyleDialog.h"
 
@@ -95,6 +95,9 @@ private:
     UINT m_nTaskbarCreatedMsg = 0xFFFFFFFFu;
     BOOL m_bExiting = FALSE;
     bool m_bStampStale = false;  // the tip says no time stamp could be had
+    // The settings dialog or About box while one is open over this window: an exit request closes
+    // it first, so that the program never ends from inside its modal loop.
+    CDialog* m_pModalChild = nullptr;
     CAVIStorageInfoDispWnd m_wndStorageInfo;
     CImgButton m_btnStart;
     CImgButton m_btnStop;

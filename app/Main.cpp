@@ -11,11 +11,13 @@
 #include "app/LumenoApp.h"
 #include "app/SingleInstance.h"
 #include "engine/RecordThread.h"
-#include "engine/XvidLibrary.h"
+#include "media/XvidLibrary.h"
 #include "framework/DcCache.h"
 #include "framework/GdiPlusStarter.h"
 #include "framework/WinsockSession.h"
+#include "res/resource.h"
 #include "timestore/NetTime.h"
+#include "ui/ResourceImage.h"
 
 #include <windows.h>
 
@@ -29,7 +31,8 @@ constexpr DWORD kNetTimeStopWaitMs = 5000;
 struct ProcessObjects {
     CWinsockSession winsock;
     CLumenoApp app;
-    CRecordThread recorder{g_netTime, [this] { return app.GetOverlaySettings(); }};
+    CRecordThread recorder{g_netTime, [this] { return app.GetOverlaySettings(); },
+                           lumeno::LoadResourceImage(nullptr, IDB_BANNER)};
 
     ~ProcessObjects()
     {
@@ -47,12 +50,12 @@ struct ProcessObjects {
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
 {
-    // Before anything else exists: a second start only wakes the running one and ends.
+    // Before anything else exists: a second start only wakes the running one and ends, or, when
+    // that one is ending, waits for its end and takes over.
     CSingleInstance instance;
-    if (!instance.Claim()) {
-        (void)CSingleInstance::ActivateRunning();
+    if (!instance.Claim() &&
+        (CSingleInstance::ActivateRunning() || !instance.WaitForRunningToEnd(CSingleInstance::kEndingWaitMs)))
         return 0;
-    }
     // Without a usable codec nothing could be recorded: say so before any window, icon, thread or
     // file exists, and end.
     if (const CXvidLibrary& codec = CXvidLibrary::Shared(); codec.GetProblem() != CXvidLibrary::Problem::None) {

@@ -23,8 +23,9 @@ CRecordingHealth::State CRecordingHealth::Update(const Sample& sample)
     while (m_history.size() > 2 && sample.ullNowMs - m_history.front().first > kRateWindowMs)
         m_history.pop_front();
 
+    // A frame written after "now" was read is progress, not a wrap-around of the difference.
     const ULONGLONG lastProgress = std::max(sample.ullLastWriteMs, m_ullRecordingSinceMs);
-    if (sample.ullNowMs - lastProgress >= kStallMs) {
+    if (sample.ullNowMs > lastProgress && sample.ullNowMs - lastProgress >= kStallMs) {
         m_state = State::kNotWriting;
     } else {
         m_state = State::kOk;

@@ -22,7 +22,7 @@ public:
     struct Sample {
         ULONGLONG ullNowMs = 0;            // GetTickCount64()
         bool bRecording = false;           // recording switched on by the user
-        ULONGLONG ullLastWriteMs = 0;      // when a frame last reached the file (0: never)
+        ULONGLONG ullLastWriteMs = 0;      // when a frame last reached the file (0: never); may be later than ullNowMs
         ULONGLONG ullBytesWritten = 0;     // frame data written so far
         bool bFreeKnown = false;           // the free space could be asked
         ULONGLONG ullFreeBytes = 0;

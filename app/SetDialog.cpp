@@ -1,8 +1,9 @@
 #include "app/SetDialog.h"
 
 #include "app/LumenoApp.h"
+#include "app/SingleInstance.h"
 #include "res/resource.h"
-#include "framework/DataExchange.h"
+#include "ui/DataExchange.h"
 
 #include <shlobj.h>
 
@@ -76,6 +77,18 @@ BOOL CSetDialog::OnInitDialog()
 
     (void)UpdateData(FALSE);
     return TRUE;
+}
+
+LRESULT CSetDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Another program (the installer) asks every Lumeno to end. Before the main window exists this
+    // dialog is all there is, and ending it as Cancel does ends the program; opened from the main
+    // window, the main window answers instead.
+    if (message == CSingleInstance::ExitMessage() && m_bFirstRun) {
+        EndDialog(IDCANCEL);
+        return 0;
+    }
+    return CStyleDialog::WindowProc(message, wParam, lParam);
 }
 
 BOOL CSetDialog::OnCommand(WPARAM wParam, LPARAM lParam)

@@ -1,10 +1,28 @@
 #include "app/SingleInstance.h"
 
+CSingleInstance::~CSingleInstance()
+{
+    if (m_bOwner)
+        (void)::ReleaseMutex(m_hMutex.Get());
+}
+
 bool CSingleInstance::Claim()
 {
-    m_hMutex.Reset(::CreateMutexW(nullptr, FALSE, kMutexName));
+    // Owned, not just created: a later start can then wait for this one's end.
+    m_hMutex.Reset(::CreateMutexW(nullptr, TRUE, kMutexName));
+    m_bOwner = m_hMutex && ::GetLastError() != ERROR_ALREADY_EXISTS;
     // Without the mutex at all (no rights, no memory) recording alone is better than no recording.
-    return !m_hMutex || ::GetLastError() != ERROR_ALREADY_EXISTS;
+    return !m_hMutex || m_bOwner;
+}
+
+bool CSingleInstance::WaitForRunningToEnd(DWORD waitMs)
+{
+    if (!m_hMutex)
+        return true;
+    // Abandoned: the holder ended without letting go (a crash, a kill), which is an end all the same.
+    const DWORD result = ::WaitForSingleObject(m_hMutex.Get(), waitMs);
+    m_bOwner = m_bOwner || result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    return m_bOwner;
 }
 
 namespace {
@@ -35,6 +53,11 @@ bool CSingleInstance::ActivateRunning()
 void CSingleInstance::MarkMainWindow(HWND hWnd)
 {
     (void)::SetPropW(hWnd, kMainWindowProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1)));
+}
+
+void CSingleInstance::UnmarkMainWindow(HWND hWnd)
+{
+    (void)::RemovePropW(hWnd, kMainWindowProperty);
 }
 
 UINT CSingleInstance::ActivateMessage()

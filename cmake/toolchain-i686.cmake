@@ -9,4 +9,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/${LUMENO_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# 32-bit code cannot execute on these machines: this build is compiled and linked only.
+# The tests of this build, the shipping one, run here under 32-bit Wine (wine32).
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

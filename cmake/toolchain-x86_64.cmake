@@ -9,5 +9,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/${LUMENO_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The tests of this build run here under wine64.
+# The tests of this build run here under 64-bit Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -12,7 +12,7 @@
 // guarded by m_lock (waits on m_changed). The sink's work runs on this thread only, except inside
 // Call while the thread is not running: then it runs on the caller's thread.
 
-#include "engine/ThreadClass.h"
+#include "framework/ThreadClass.h"
 
 #include <array>
 #include <condition_variable>

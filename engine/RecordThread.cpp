@@ -1,13 +1,12 @@
 #include "engine/RecordThread.h"
 
-#include "res/resource.h"
-#include "engine/AviFileReader.h"
 #include "engine/OverlayClock.h"
-#include "engine/RecordingRepair.h"
 #include "framework/PointFont.h"
+#include "framework/PrivateMessages.h"
+#include "media/AviFileReader.h"
+#include "media/RecordingRepair.h"
 #include "timestore/NetTime.h"
 #include "timestore/SealContext.h"
-#include "ui/ResourceImage.h"
 
 #include <mmsystem.h>
 #include <algorithm>
@@ -40,31 +39,24 @@ private:
 
 }  // namespace
 
-CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
-    : m_netTime(netTime), m_overlay(std::move(overlay))
+CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay, lumeno::CImage banner)
+    : m_imgBanner(std::move(banner)), m_netTime(netTime), m_overlay(std::move(overlay))
 {
     HDC screen = m_dcScreen.Get();
     m_dcCompose.Reset(CreateCompatibleDC(screen));
     m_nWidth = GetDeviceCaps(screen, HORZRES);
     m_nHeight = GetDeviceCaps(screen, VERTRES);
 
-    // The frame format is the one a screen-compatible bitmap reads out in (32 bits on a 32-bit
-    // screen, 5-5-5 on a 16-bit one): frames composed into DIB sections of that format give the
-    // encoder the very bytes a read-out would.
-    {
-        const lumeno::UniqueBitmap probe(CreateCompatibleBitmap(screen, 1, 1));
-        m_frameInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        GetDIBits(m_dcCompose.Get(), probe.Get(), 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&m_frameInfo),
-                  DIB_RGB_COLORS);
-    }
+    // Frames are composed into 32-bit DIB sections whatever the screen's format (8, 16, 24 or 32
+    // bits): the copy from the screen converts, and the encoder always reads one format.
     BITMAPINFO format{};
     format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     format.bmiHeader.biWidth = m_nWidth;
     format.bmiHeader.biHeight = m_nHeight;  // bottom-up, as the encoder is told
     format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = m_frameInfo.bmiHeader.biBitCount;
+    format.bmiHeader.biBitCount = kFrameBitCount;
     format.bmiHeader.biCompression = BI_RGB;
-    m_frameInfo.bmiHeader = format.bmiHeader;
+    m_frameHeader = format.bmiHeader;
     if (m_nWidth > 0 && m_nHeight > 0)
         for (Slot& slot : m_slots) {
             void* bits = nullptr;
@@ -73,9 +65,10 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
         }
     m_selComposeBitmap = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_slots[0].bitmap.Get());
 
-    // The black source of the translucent box: filled once, never drawn into again.
+    // The black source of the translucent box: filled once, never drawn into again. In the frames'
+    // format too, so that the blend leaves the same bytes whatever the screen's.
     m_dcBox.Reset(CreateCompatibleDC(m_dcCompose.Get()));
-    m_bmpBox.Reset(CreateCompatibleBitmap(screen, m_nWidth, m_nHeight));
+    m_bmpBox.Reset(CreateDIBSection(screen, &format, DIB_RGB_COLORS, nullptr, nullptr, 0));
     m_selBoxBitmap = std::make_unique<lumeno::SelectGuard>(m_dcBox.Get(), m_bmpBox.Get());
     const RECT all{0, 0, m_nWidth, m_nHeight};
     FillRect(m_dcBox.Get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
@@ -84,9 +77,7 @@ CRecordThread::CRecordThread(const CNetTime& netTime, OverlaySource overlay)
     SetBkMode(m_dcCompose.Get(), TRANSPARENT);
     m_selFont = std::make_unique<lumeno::SelectGuard>(m_dcCompose.Get(), m_fontOverlay.Get());
 
-    (void)lumeno::LoadResourceImage(nullptr, m_imgBanner, IDB_BANNER);
-
-    CreateEncoder(m_nWidth, m_nHeight);
+    m_writer.CreateEncoder(m_nWidth, m_nHeight);
 }
 
 CRecordThread::~CRecordThread()
@@ -108,11 +99,11 @@ BOOL CRecordThread::Start(const std::wstring& storageFolder, int retentionMinute
 
     wchar_t path[MAX_PATH] = {};
     // A folder too long for a path leaves the name empty: every open then fails and is retried.
-    m_strTempPath = PathCombineW(path, storageFolder.c_str(), kTempFileName) ? path : L"";
+    m_writer.m_strTempPath = PathCombineW(path, storageFolder.c_str(), kTempFileName) ? path : L"";
     // What a crash left behind is recovered before the scan could take it for an other file and
     // before a new recording could overwrite it.
-    if (!m_strTempPath.empty())
-        (void)m_storage.RecoverLeftovers(m_strTempPath);
+    if (!m_writer.m_strTempPath.empty())
+        (void)m_storage.RecoverLeftovers(m_writer.m_strTempPath);
     (void)m_storage.ScanFolder();
     PostMessageW(hNotifyWnd, WM_STORAGE_CHANGED, 0, 0);
 
@@ -157,12 +148,12 @@ int CRecordThread::Run()
         WaitForSingleObject(m_hWakeEvent.Get(), timeout);
         // The file is finished on the encoder thread, after its last queued frame is written.
         if (m_nCommand == kQuitCommand) {
-            if (m_bFileOpen)
+            if (m_writer.m_bFileOpen)
                 OnEncoderThread([this] { CloseVideoFile(TRUE); });
             break;
         }
         if (!m_bRecord) {
-            if (m_bFileOpen)
+            if (m_writer.m_bFileOpen)
                 OnEncoderThread([this] { CloseVideoFile(TRUE); });
             timeout = INFINITE;
             continue;
@@ -177,9 +168,9 @@ int CRecordThread::Run()
 
 DWORD CRecordThread::RecordTick()
 {
-    if (!m_bFileOpen) {
+    if (!m_writer.m_bFileOpen) {
         OnEncoderThread([this] { OpenNewFile(); });
-        if (!m_bFileOpen)
+        if (!m_writer.m_bFileOpen)
             return CFramePacer::kTickMs;  // folder missing or unwritable: try again next tick
     }
     DWORD now = timeGetTime();
@@ -195,7 +186,7 @@ DWORD CRecordThread::RecordTick()
     }
     if (m_nPositions >= CFramePacer::kFramesPerFile) {
         OnEncoderThread([this] { CloseVideoFile(FALSE); });
-        if (!m_bFileOpen)
+        if (!m_writer.m_bFileOpen)
             return CFramePacer::kTickMs;
     }
     if (const int slot = m_encoderThread.AcquireSlot(); slot >= 0) {
@@ -233,39 +224,40 @@ void CRecordThread::OpenNewFile()
     // comes back: wait (tick by tick) until the largest picture fits.
     ULARGE_INTEGER available{};
     if (GetDiskFreeSpaceExW(m_storage.m_strFolder.c_str(), &available, nullptr, nullptr) &&
-        available.QuadPart < m_encoder.OutputSize())
+        available.QuadPart < m_writer.m_encoder.OutputSize())
         return;
     // Opening truncates the temporary file: whatever an earlier failure left there is recovered or
     // kept first, and while it cannot be moved out of the way nothing is opened over it.
     WIN32_FILE_ATTRIBUTE_DATA left{};
-    if (GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
+    if (GetFileAttributesExW(m_writer.m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
         (left.nFileSizeLow != 0 || left.nFileSizeHigh != 0)) {
-        (void)m_storage.RecoverOrphan(m_strTempPath, TRUE);
-        if (GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
-            (left.nFileSizeLow != 0 || left.nFileSizeHigh != 0) && CRecordingRepair::HoldsPicture(m_strTempPath))
+        (void)m_storage.RecoverOrphan(m_writer.m_strTempPath, TRUE);
+        if (GetFileAttributesExW(m_writer.m_strTempPath.c_str(), GetFileExInfoStandard, &left) &&
+            (left.nFileSizeLow != 0 || left.nFileSizeHigh != 0) &&
+            CRecordingRepair::HoldsPicture(m_writer.m_strTempPath))
             return;
     }
-    if (SUCCEEDED(OpenVideoFile()))
+    if (SUCCEEDED(m_writer.OpenVideoFile()))
         m_pacer.StartFile(timeGetTime());
 }
 
 int CRecordThread::CloseVideoFile(BOOL bFinal)
 {
-    ReleaseVideoFile();
+    m_writer.ReleaseVideoFile();
     m_bWriteFailed = false;
-    if (m_nFrameCount != 0) {
+    if (m_writer.m_nFrameCount != 0) {
         // A file the library could not finish (the disk ran full) has no headers or index: what
         // reached the disk is recovered like a crash's leftover instead of named unreadable, and
         // it is never overwritten by the next file.
-        if (IsCompleteRecording(m_strTempPath, m_nFrameCount, m_ullChunkBytes)) {
+        if (IsCompleteRecording(m_writer.m_strTempPath, m_writer.m_nFrameCount, m_writer.m_ullChunkBytes)) {
             // Space to finish a file: the time to repair what an earlier full disk left behind.
-            if (m_storage.CommitRecording(m_strTempPath, m_dtFileStart, m_nFrameCount))
+            if (m_storage.CommitRecording(m_writer.m_strTempPath, m_dtFileStart, m_writer.m_nFrameCount))
                 (void)m_storage.RecoverKept(TRUE);
         } else {
-            (void)m_storage.RecoverOrphan(m_strTempPath, TRUE);
+            (void)m_storage.RecoverOrphan(m_writer.m_strTempPath, TRUE);
         }
         NotifyStorageChanged();
-        m_nFrameCount = 0;
+        m_writer.m_nFrameCount = 0;
         if (bFinal)
             m_storage.m_sealer.RequestStamp();  // recording stops here: its end is stamped at once
     }
@@ -285,11 +277,11 @@ bool CRecordThread::FileStillGrows()
     // file as it was failed, and writing on could leave a hole once space comes back.
     constexpr int kWritesWithoutGrowth = 10;
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(m_strTempPath.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(m_writer.m_strTempPath.c_str(), GetFileExInfoStandard, &data))
         return false;
     const ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     if (size > m_ullFileSize) {
-        m_bWritesThrough = m_bWritesThrough || (m_ullFileSize == 0 && size >= m_ullChunkBytes);
+        m_bWritesThrough = m_bWritesThrough || (m_ullFileSize == 0 && size >= m_writer.m_ullChunkBytes);
         m_nWritesWithoutGrowth = 0;
         m_ullFileSize = size;
         return true;
@@ -313,13 +305,13 @@ void CRecordThread::WritePicture(int slot)
 {
     // After a failed write nothing more goes into the file: writing on could leave a hole once
     // space comes back. The recording thread finishes the file at its next tick.
-    if (!m_bFileOpen || m_bWriteFailed)
+    if (!m_writer.m_bFileOpen || m_bWriteFailed)
         return;
     StageTimer timer(m_stats.ticks);
-    const int size = m_encoder.EncodeFrame(m_frameInfo.bmiHeader.biBitCount, m_slots[slot].pBits);
+    const int size = m_writer.m_encoder.EncodeFrame(m_frameHeader.biBitCount, m_slots[slot].pBits);
     timer.Lap(kEncode);
     // An encoding error leaves an empty position rather than a corrupt chunk.
-    const HRESULT written = size < 0 ? WriteDroppedFrame() : AppendEncodedFrame(size);
+    const HRESULT written = size < 0 ? m_writer.WriteDroppedFrame() : m_writer.AppendEncodedFrame(size);
     if (FAILED(written) || !FileStillGrows()) {
         m_bWriteFailed = true;
     } else {
@@ -332,9 +324,9 @@ void CRecordThread::WritePicture(int slot)
 
 void CRecordThread::WriteEmpty()
 {
-    if (!m_bFileOpen || m_bWriteFailed)
+    if (!m_writer.m_bFileOpen || m_bWriteFailed)
         return;
-    if (FAILED(WriteDroppedFrame()))
+    if (FAILED(m_writer.WriteDroppedFrame()))
         m_bWriteFailed = true;
 }
 
@@ -405,5 +397,5 @@ int CRecordThread::ComposeFrame(int slot)
     // The encoder reads the buffer on another thread: every drawing call must have reached it.
     GdiFlush();
     timer.Lap(kReadOut);
-    return m_frameInfo.bmiHeader.biBitCount;
+    return m_frameHeader.biBitCount;
 }

@@ -11,20 +11,20 @@
 // shared with the user-interface thread under its own lock. The recording thread owns the pacing
 // (m_pacer, m_nPositions), the DCs, font, banner and box, and composes into a frame buffer it took
 // from m_encoderThread; the buffer then belongs to the encoder thread until it is written. The
-// encoder thread owns the encoder and the AVI file (CVideoFileWriter) and the growth check; opening
+// encoder thread owns the encoder and the AVI file (m_writer) and the growth check; opening
 // and finishing a file run there too, through CEncoderThread::Call, while the recording thread
 // waits, so those also see the pacer. m_bWriteFailed is the one flag both threads touch. In m_stats
 // each field has one writer: encoding, writing and nPictures the encoder thread, the rest the
 // recording thread. Tests read everything only while the threads are not running.
 
 #include "engine/EncoderThread.h"
-#include "engine/OverlaySettings.h"
+#include "timestore/OverlaySettings.h"
 #include "engine/FramePacer.h"
-#include "engine/ThreadClass.h"
-#include "engine/VideoFileWriter.h"
+#include "framework/ThreadClass.h"
+#include "media/VideoFileWriter.h"
 #include "framework/Handles.h"
 #include "framework/Image.h"
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 #include "timestore/VideoStore.h"
 
 #include <windows.h>
@@ -37,7 +37,7 @@
 
 class CNetTime;
 
-class CRecordThread : public CThreadClass, public CVideoFileWriter, private CEncoderThread::Sink {
+class CRecordThread : public CThreadClass, private CEncoderThread::Sink {
 public:
     static constexpr int kQuitCommand = 2;
     static constexpr int kBoxWidth = 380;
@@ -49,13 +49,14 @@ public:
     // How long the end of the program waits for the last time stamp (the exchange itself gives up
     // after three seconds).
     static constexpr DWORD kFinalStampWaitMs = 4000;
+    static constexpr int kFrameBitCount = 32;
 
     // Where the four overlay settings come from: a consistent copy for each frame.
     using OverlaySource = std::function<std::shared_ptr<const OverlaySettings>()>;
 
-    // Measures the primary screen once and creates every capture resource, the banner, the frame
-    // buffer and the encoder.
-    CRecordThread(const CNetTime& netTime, OverlaySource overlay);
+    // Measures the primary screen once and creates every capture resource, the frame buffer and
+    // the encoder. The banner is drawn at the top of the overlay box; an empty one leaves it out.
+    CRecordThread(const CNetTime& netTime, OverlaySource overlay, lumeno::CImage banner);
     ~CRecordThread() override;
 
     // Hands the folder, retention and clean flag to the catalogue, scans the folder, posts
@@ -101,10 +102,17 @@ public:
     [[nodiscard]] int Height() const { return m_nHeight; }
     // The last composed frame (bottom-up DIB rows).
     [[nodiscard]] const std::uint8_t* FrameBits() const { return m_slots[m_nLastSlot].pBits; }
-    [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameInfo.bmiHeader; }
+    [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameHeader; }
     [[nodiscard]] const lumeno::CImage& Banner() const { return m_imgBanner; }
 
-    // How recording is going, for the main window's warnings: written by the recording thread only.
+    // What the main window shows and warns about, any thread.
+    [[nodiscard]] ULONGLONG LastWriteTick() const { return m_ullLastWriteTick.load(); }
+    [[nodiscard]] ULONGLONG BytesWritten() const { return m_ullBytesWritten.load(); }
+    [[nodiscard]] const std::wstring& StorageFolder() const { return m_storage.m_strFolder; }
+    [[nodiscard]] int RetentionMinutes() const { return m_storage.m_nRetainMinutes; }
+    [[nodiscard]] CVideoStore::Figures StorageFigures() const { return m_storage.ReadFigures(); }
+
+    // How recording is going, for the main window's warnings: written by the encoder thread only.
     std::atomic<ULONGLONG> m_ullLastWriteTick{0};  // GetTickCount64() when a frame last reached the file
     std::atomic<ULONGLONG> m_ullBytesWritten{0};   // frame data written since the thread started
 
@@ -150,8 +158,7 @@ private:
     lumeno::WindowDc m_dcScreen{nullptr};
     lumeno::UniqueMemoryDc m_dcCompose;
     lumeno::UniqueMemoryDc m_dcBox;
-    // Frame buffers: bottom-up DIB sections of the screen's depth, composed into and read by the
-    // encoder in place.
+    // Frame buffers: bottom-up 32-bit DIB sections, composed into and read by the encoder in place.
     struct Slot {
         lumeno::UniqueBitmap bitmap;
         std::uint8_t* pBits = nullptr;
@@ -166,11 +173,13 @@ private:
     std::unique_ptr<lumeno::SelectGuard> m_selFont;
     int m_nWidth = 0;
     int m_nHeight = 0;
-    // The frame buffers' format, as the screen's bitmaps read out.
-    struct FrameInfo {
-        BITMAPINFOHEADER bmiHeader;
-        RGBQUAD bmiColors[256];
-    } m_frameInfo{};
+    BITMAPINFOHEADER m_frameHeader{};  // the frame buffers' format
+
+public:
+    // The AVI file being written and its encoder: the encoder thread's while the threads run.
+    CVideoFileWriter m_writer;
+
+private:
     // Declared last: its thread uses the members above until it has ended.
     CEncoderThread m_encoderThread{*this};
 };

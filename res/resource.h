@@ -58,6 +58,4 @@
 #define ID_HELP 0xE146
 #endif
 
-// Private window messages of the main window (WM_USER is 0x0400)
-#define WM_TRAY_NOTIFY (0x0400 + 1)
-#define WM_STORAGE_CHANGED (0x0400 + 100)
+#include "framework/PrivateMessages.h"

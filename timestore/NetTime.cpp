@@ -1,8 +1,10 @@
 #include "timestore/NetTime.h"
 
+#include <bcrypt.h>
+
+#include <algorithm>
 #include <cstring>
 
-#include "timestore/SntpReply.h"
 #include "timestore/TimeServers.h"
 
 CNetTime g_netTime;
@@ -16,12 +18,19 @@ constexpr long kKeepAliveWaitMs = 300;
 constexpr DWORD kSocketTimeoutMs = 2000;
 // Leap indicator 0, version 1, mode 3 (client), in the first byte of the request.
 constexpr u_long kRequestFirstWord = 0x0B000000;
+constexpr int kRequestTransmitOffset = 40;
+// FILETIME units (100 ns) from 1601-01-01 to 1900-01-01.
+constexpr ULONGLONG kFileTimeOf1900 = 94354848000000000;
+constexpr ULONGLONG kEraSeconds = 1ull << 32;
+
+static_assert(std::size(kBuiltInTimeServers) <= CNetTime::kMaxServers, "every built-in server needs a request slot");
 
 }  // namespace
 
 CNetTime::CNetTime() noexcept : CNetTime(kBuiltInTimeServers, kNtpPort) {}
 
-CNetTime::CNetTime(std::span<const char* const> servers, std::uint16_t port) noexcept : m_servers(servers), m_port(port)
+CNetTime::CNetTime(std::span<const char* const> servers, std::uint16_t port) noexcept
+    : m_servers(servers.first(std::min(servers.size(), kMaxServers))), m_port(port)
 {
 }
 
@@ -84,19 +93,48 @@ int CNetTime::Run() noexcept
     return 0;
 }
 
+ULONGLONG CNetTime::MachineNtpSeconds() noexcept
+{
+    FILETIME ft{};
+    ::GetSystemTimeAsFileTime(&ft);
+    const ULONGLONG units = static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+    return units > kFileTimeOf1900 ? (units - kFileTimeOf1900) / 10'000'000 : 0;
+}
+
+std::optional<SntpTimestamp> CNetTime::NewTransmitTimestamp() noexcept
+{
+    // The seconds are the machine's, as a server expects; the 32 random bits below them are what
+    // an outsider would have to guess to forge a reply.
+    SntpTimestamp stamp{static_cast<std::uint32_t>(MachineNtpSeconds()), 0};
+    if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&stamp.fraction), sizeof stamp.fraction,
+                                          BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        return std::nullopt;
+    if (stamp == SntpTimestamp{})
+        stamp.fraction = 1;  // all zero would read as "no request open"
+    return stamp;
+}
+
 void CNetTime::SendRequests() noexcept
 {
     BYTE request[kSntpPacketSize] = {};
     const u_long firstWord = ::htonl(kRequestFirstWord);
     std::memcpy(request, &firstWord, sizeof firstWord);
 
-    for (const char* server : m_servers) {
+    for (std::size_t i = 0; i < m_servers.size(); ++i) {
+        // A new request replaces the last one: an answer to the old one no longer counts.
+        m_outstanding[i] = {};
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = ::htons(m_port);
-        to.sin_addr.s_addr = ::inet_addr(server);
+        to.sin_addr.s_addr = ::inet_addr(m_servers[i]);
         if (to.sin_addr.s_addr == INADDR_NONE)
             continue;  // a malformed entry must never turn into a broadcast
+        const std::optional<SntpTimestamp> transmit = NewTransmitTimestamp();
+        if (!transmit)
+            continue;
+        const u_long transmitWords[] = {::htonl(transmit->seconds), ::htonl(transmit->fraction)};
+        std::memcpy(request + kRequestTransmitOffset, transmitWords, sizeof transmitWords);
+        m_outstanding[i] = *transmit;
         (void)::sendto(m_socket, reinterpret_cast<const char*>(request), kSntpPacketSize, 0,
                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
@@ -128,11 +166,13 @@ bool CNetTime::ReceiveReply(DWORD& seconds, DWORD& fraction) noexcept
                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (fromLength != sizeof from)
         return false;
-    const std::optional<SntpTimestamp> transmit = AcceptSntpReply(packet, length, from, m_servers, m_port);
-    if (!transmit)
+    const std::optional<SntpAnswer> answer =
+        AcceptSntpReply(packet, length, from, m_servers, std::span(m_outstanding).first(m_servers.size()), m_port);
+    if (!answer)
         return false;
-    seconds = transmit->seconds;
-    fraction = transmit->fraction;
+    m_outstanding[answer->server] = {};  // answered: the same reply again is a duplicate
+    seconds = answer->transmit.seconds;
+    fraction = answer->transmit.fraction;
     m_ulLastServer.store(from.sin_addr.s_addr, std::memory_order_relaxed);
     return true;
 }
@@ -150,7 +190,7 @@ bool CNetTime::SyncOnce() noexcept
         DWORD fraction = 0;
         if (ReceiveReply(seconds, fraction)) {
             m_dwLastReplyTick.store(NowTick(), std::memory_order_relaxed);
-            m_dwNtpSeconds.store(seconds, std::memory_order_relaxed);
+            m_ullNtpSeconds.store(NtpSecondsNear(seconds, MachineNtpSeconds()), std::memory_order_relaxed);
             m_dwNtpFraction.store(fraction, std::memory_order_relaxed);
             return true;
         }
@@ -181,7 +221,7 @@ bool CNetTime::GetNetTime(SYSTEMTIME& st) const noexcept
         return false;
     }
     const ULONGLONG now = NowTick();
-    NtpToSystemTime(m_dwNtpSeconds.load(std::memory_order_relaxed), m_dwNtpFraction.load(std::memory_order_relaxed),
+    NtpToSystemTime(m_ullNtpSeconds.load(std::memory_order_relaxed), m_dwNtpFraction.load(std::memory_order_relaxed),
                     now - syncTick, st);
     return IsReplyFresh(now, m_dwLastReplyTick.load(std::memory_order_relaxed));
 }
@@ -216,15 +256,24 @@ bool CNetTime::IsReplyFresh(ULONGLONG nowTick, ULONGLONG lastReplyTick) noexcept
     return static_cast<LONGLONG>(nowTick - lastReplyTick) <= kConnectedWithinMs;
 }
 
-void CNetTime::NtpToSystemTime(DWORD seconds, DWORD fraction, ULONGLONG elapsedMs, SYSTEMTIME& st) noexcept
+ULONGLONG CNetTime::NtpSecondsNear(DWORD seconds, ULONGLONG machineSeconds) noexcept
+{
+    // The signed 32-bit distance from the machine's clock to the reply, taken modulo 2^32, is the
+    // shortest way round: the reply sits in whichever era that lands in, across the 2036 wrap too.
+    const auto distance = static_cast<std::int32_t>(seconds - static_cast<DWORD>(machineSeconds));
+    const LONGLONG nearest = static_cast<LONGLONG>(machineSeconds) + distance;
+    // Nothing lies before 1900: a machine clock near it reads the reply in the first era.
+    return static_cast<ULONGLONG>(nearest >= 0 ? nearest : nearest + static_cast<LONGLONG>(kEraSeconds));
+}
+
+void CNetTime::NtpToSystemTime(ULONGLONG seconds, DWORD fraction, ULONGLONG elapsedMs, SYSTEMTIME& st) noexcept
 {
     // The divisor is 2^32 - 1, so an all-ones fraction rounds to a full 1000 ms and carries.
     const auto fractionMs = static_cast<WORD>(static_cast<double>(fraction) * 1000.0 / 4294967295.0 + 0.5);
     const ULONGLONG ms = elapsedMs % 1000 + fractionMs;
     st.wMilliseconds = static_cast<WORD>(ms % 1000);
 
-    // 32-bit like the SNTP seconds field itself.
-    const DWORD total = seconds + static_cast<DWORD>(elapsedMs / 1000) + static_cast<DWORD>(ms / 1000);
+    const ULONGLONG total = seconds + elapsedMs / 1000 + ms / 1000;
     st.wSecond = static_cast<WORD>(total % 60);
     st.wMinute = static_cast<WORD>(total / 60 % 60);
     st.wHour = static_cast<WORD>(total / 3600 % 24);

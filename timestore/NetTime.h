@@ -5,10 +5,13 @@
 // reachable. It never sets the machine's clock; until the first accepted reply, readings come
 // from the machine's own UTC clock.
 //
+// Every request carries a transmit time the client keeps per server (m_outstanding) and an outsider
+// cannot predict; only a reply that echoes it as its originate time counts, once.
+//
 // Threads: the network time thread (Run) is the only writer of every field below and the only user
-// of the socket. Any thread may call GetNetTime: it takes no lock, allocates nothing and does no
-// I/O. m_dwNtpSeconds and m_dwNtpFraction are stored before m_dwSyncTick is published with release
-// ordering; GetNetTime reads m_dwSyncTick with acquire ordering, so a reader that sees it non-zero
+// of the socket and of m_outstanding. Any thread may call GetNetTime: it takes no lock, allocates
+// nothing and does no I/O. m_ullNtpSeconds and m_dwNtpFraction are stored before m_dwSyncTick is
+// published with release ordering; GetNetTime reads m_dwSyncTick with acquire ordering, so a reader that sees it non-zero
 // sees the complete time base, which never changes afterwards. m_dwLastReplyTick is read relaxed.
 // m_bStop is written by the owner's thread (RequestStop/Stop) and polled by the time thread.
 //
@@ -22,13 +25,16 @@
 
 #include <winsock2.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <span>
 
-#include "engine/ThreadClass.h"
+#include "framework/ThreadClass.h"
 #include "framework/SocketHandle.h"
+#include "timestore/SntpReply.h"
 
 class CNetTime : public CThreadClass {
 public:
@@ -49,6 +55,8 @@ public:
     static constexpr int kMaxReadableEventsPerAttempt = 10;
     // Julian Day Number of 1900-01-01, the first day of the SNTP era.
     static constexpr int kJulianDayOf1900 = 2415021;
+    // Servers asked beyond this many are left out.
+    static constexpr std::size_t kMaxServers = 16;
 
     // The built-in time servers on UDP 123.
     CNetTime() noexcept;
@@ -74,8 +82,12 @@ public:
     [[nodiscard]] std::span<const char* const> Servers() const noexcept { return m_servers; }
     [[nodiscard]] std::uint16_t Port() const noexcept { return m_port; }
 
-    // SNTP seconds and fraction (2^-32 s) plus a local elapsed time, as a calendar UTC time.
-    static void NtpToSystemTime(DWORD seconds, DWORD fraction, ULONGLONG elapsedMs, SYSTEMTIME& st) noexcept;
+    // Seconds since 1900 (not wrapped) and a fraction (2^-32 s) plus a local elapsed time, as a
+    // calendar UTC time.
+    static void NtpToSystemTime(ULONGLONG seconds, DWORD fraction, ULONGLONG elapsedMs, SYSTEMTIME& st) noexcept;
+    // The seconds since 1900 that a reply's 32-bit seconds field stands for: of all the values it
+    // may mean (one per 2^32 s era), the one nearest the machine's own clock (seconds since 1900).
+    [[nodiscard]] static ULONGLONG NtpSecondsNear(DWORD seconds, ULONGLONG machineSeconds) noexcept;
     // Gregorian date of a Julian Day Number.
     static void DayNumberToDate(int julianDay, WORD& year, WORD& month, WORD& day) noexcept;
     // Seconds count of a reading for the overlay's clock arithmetic: the fields are read as local
@@ -89,11 +101,16 @@ public:
 private:
     [[nodiscard]] static ULONGLONG NowTick() noexcept;
     [[nodiscard]] bool StopRequested() const noexcept;
+    // The machine's UTC clock in whole seconds since 1900.
+    [[nodiscard]] static ULONGLONG MachineNtpSeconds() noexcept;
+    // A timestamp for a request's transmit field: the machine's seconds, a random fraction.
+    // Nothing when no random value can be had: a guessable request is not sent.
+    [[nodiscard]] static std::optional<SntpTimestamp> NewTransmitTimestamp() noexcept;
     void SendRequests() noexcept;
     [[nodiscard]] bool SyncOnce() noexcept;
     void KeepAlive() noexcept;
-    // Reads one datagram; true only for a reply AcceptSntpReply accepts from the servers asked.
-    // The transmit time goes to seconds and fraction.
+    // Reads one datagram; true only for a reply AcceptSntpReply accepts from the servers asked,
+    // which also closes that server's request. The transmit time goes to seconds and fraction.
     [[nodiscard]] bool ReceiveReply(DWORD& seconds, DWORD& fraction) noexcept;
     // Milliseconds since 1601 of a calendar time; 0 when it does not convert.
     [[nodiscard]] static LONGLONG ToMilliseconds(const SYSTEMTIME& st) noexcept;
@@ -103,13 +120,15 @@ private:
     // Borrowed from the owner inside Run; used by the time thread only.
     SOCKET m_socket = INVALID_SOCKET;
     std::atomic<ULONGLONG> m_dwSyncTick{0};
-    std::atomic<DWORD> m_dwNtpSeconds{0};
+    std::atomic<ULONGLONG> m_ullNtpSeconds{0};  // since 1900, in the era read at synchronisation
     std::atomic<DWORD> m_dwNtpFraction{0};
     std::atomic<ULONGLONG> m_dwLastReplyTick{0};
     std::atomic<ULONG> m_ulLastServer{0};  // written with the reply tick, read relaxed
 
-    std::span<const char* const> m_servers;
+    std::span<const char* const> m_servers;  // at most kMaxServers
     std::uint16_t m_port;
+    // The transmit time of the request still unanswered at each of m_servers; all zero for none.
+    std::array<SntpTimestamp, kMaxServers> m_outstanding{};
 
     static_assert(std::atomic<ULONGLONG>::is_always_lock_free, "GetNetTime must not take a lock");
 };

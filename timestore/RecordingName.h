@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 
 class CVideoInfo;
 

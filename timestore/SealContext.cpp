@@ -2,7 +2,7 @@
 
 #include <winsock2.h>
 
-#include "engine/OverlaySettings.h"
+#include "timestore/OverlaySettings.h"
 #include "timestore/NetTime.h"
 
 SealContext MakeSealContext(const CNetTime& netTime, const OverlaySettings* overlay)

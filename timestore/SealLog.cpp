@@ -1,104 +1,151 @@
 #include "timestore/SealLog.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 
 HRESULT CSealLog::Open(const std::wstring& path, std::string* cutFragment)
 {
-    m_hFile.Reset();
+    Close();
     m_strLastHash = CSealRecord::kNoPrevious;
     m_nLastSeq = 0;
-    const std::vector<Line> lines = ReadLines(path);
+    // The chain goes on from the last whole record that reads as one (a damaged line is the
+    // verifier's to report, not the log's to repair).
+    std::size_t count = 0;
+    Line last;
+    bool lastWhole = false;
+    (void)ForEachLine(path, [&](Line&& line) {
+        ++count;
+        CSealRecord record;
+        lastWhole = CSealRecord::Parse(line.text, record) != CSealRecord::Parsed::kMalformed;
+        if (lastWhole) {
+            m_strLastHash = record.Get(CSealRecord::kHashKey);
+            m_nLastSeq = std::max(m_nLastSeq, record.GetNumber(CSealRecord::kSeqKey, 0));
+        }
+        last = std::move(line);
+    });
     // Read access too: the chain's end is found again from what is really on the disk.
     m_hFile.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!m_hFile)
         return HRESULT_FROM_WIN32(GetLastError());
     m_strPath = path;
-
-    // The chain goes on from the last whole record that reads as one (a damaged line is the
-    // verifier's to report, not the log's to repair).
-    for (const Line& line : lines) {
-        CSealRecord record;
-        if (line.ended && CSealRecord::Parse(line.text, record) != CSealRecord::Parsed::kMalformed) {
-            m_strLastHash = record.Get(CSealRecord::kHashKey);
-            m_nLastSeq = std::max(m_nLastSeq, record.GetNumber(CSealRecord::kSeqKey, 0));
-        }
-    }
-    if (lines.empty() || lines.back().ended)
+    if (count == 0 || last.ended)
         return S_OK;
 
-    const std::string& fragment = lines.back().text;
-    if (cutFragment)
-        *cutFragment = fragment;
-    if (const HRESULT hr = WriteAtEnd("\n"); FAILED(hr))
+    // The line end and the record that continues the chain go in one write: a log is never left
+    // with a cut line ended but not accounted for.
+    std::string resumedLine;
+    if (!lastWhole) {
+        CSealRecord resumed;
+        resumed.Set(CSealRecord::kKindKey, "resumed");
+        resumed.Set("cut_line", std::to_string(count));
+        resumed.Set("cut_bytes", std::to_string(last.text.size()));
+        resumed.Set("cut_sha256", CSha256::OfText(last.text));
+        resumed.Set("at_utc", NowUtc());
+        resumedLine = Chained(resumed);
+    }
+    if (const HRESULT hr = WriteAtEnd(resumedLine.empty() ? "\n" : "\n" + resumedLine + "\n"); FAILED(hr)) {
+        Close();
         return hr;
-    CSealRecord resumed;
-    resumed.Set(CSealRecord::kKindKey, "resumed");
-    resumed.Set("cut_line", std::to_string(lines.size()));
-    resumed.Set("cut_bytes", std::to_string(fragment.size()));
-    resumed.Set("cut_sha256", CSha256::OfText(fragment));
-    resumed.Set("at_utc", NowUtc());
-    return Append(resumed);
+    }
+    if (!resumedLine.empty()) {
+        Advance(resumedLine);
+        if (cutFragment)
+            *cutFragment = last.text;
+    }
+    return S_OK;
 }
 
-HRESULT CSealLog::Append(const CSealRecord& record)
+std::string CSealLog::Chained(const CSealRecord& record) const
 {
-    if (!m_hFile)
-        return E_HANDLE;
     CSealRecord line;
     line.Set(CSealRecord::kSeqKey, std::to_string(m_nLastSeq + 1));
     for (const auto& [key, value] : record.m_fields)
         if (key != CSealRecord::kSeqKey && key != CSealRecord::kPrevKey && key != CSealRecord::kHashKey)
             line.Set(key, value);
     line.Set(CSealRecord::kPrevKey, m_strLastHash);
-    const std::string text = line.Seal();
+    return line.Seal();
+}
+
+void CSealLog::Advance(const std::string& line)
+{
+    m_strLastHash = line.substr(line.size() - CSha256::kHexLength);
+    ++m_nLastSeq;
+}
+
+HRESULT CSealLog::Append(const CSealRecord& record)
+{
+    if (!m_hFile)
+        return E_HANDLE;
+    const std::string text = Chained(record);
     if (const HRESULT hr = WriteAtEnd(text + "\n"); FAILED(hr))
         return hr;
-    m_strLastHash = text.substr(text.size() - CSha256::kHexLength);
-    ++m_nLastSeq;
+    Advance(text);
     return S_OK;
+}
+
+HRESULT CSealLog::WriteOutcome(BOOL succeeded, DWORD written, std::size_t wanted, DWORD error)
+{
+    if (!succeeded)
+        return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    return written == wanted ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
 }
 
 HRESULT CSealLog::WriteAtEnd(const std::string& bytes)
 {
-    LARGE_INTEGER zero{};
-    DWORD written = 0;
-    if (!SetFilePointerEx(m_hFile.Get(), zero, nullptr, FILE_END) ||
-        !WriteFile(m_hFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size())
+    LARGE_INTEGER zero{}, end{};
+    if (!SetFilePointerEx(m_hFile.Get(), zero, &end, FILE_END))
         return HRESULT_FROM_WIN32(GetLastError());
+    DWORD written = 0;
+    const BOOL ok = WriteFile(m_hFile.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    HRESULT hr = WriteOutcome(ok, written, bytes.size(), GetLastError());
     // A record that is not on the disk cannot explain anything after a power cut.
-    return FlushFileBuffers(m_hFile.Get()) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+    if (SUCCEEDED(hr) && !FlushFileBuffers(m_hFile.Get()))
+        hr = HRESULT_FROM_WIN32(GetLastError());
+    if (FAILED(hr)) {
+        // Whatever part of it reached the file goes again: the record is written whole later. Should
+        // this fail too, the next Open finds the part as a cut line.
+        (void)SetFilePointerEx(m_hFile.Get(), end, nullptr, FILE_BEGIN);
+        (void)SetEndOfFile(m_hFile.Get());
+    }
+    return hr;
+}
+
+bool CSealLog::ForEachLine(const std::wstring& path, const std::function<void(Line&&)>& visit)
+{
+    const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    std::string pending;
+    std::vector<char> buffer(1 << 16);
+    for (DWORD read = 0; ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
+                         read > 0;) {
+        const char* from = buffer.data();
+        const char* const end = from + read;
+        for (const char* eol; (eol = static_cast<const char*>(std::memchr(from, '\n', end - from))) != nullptr;
+             from = eol + 1) {
+            pending.append(from, eol);
+            if (!pending.empty() && pending.back() == '\r')
+                pending.pop_back();  // a log copied through a text-mode tool
+            visit({std::exchange(pending, {}), true});
+        }
+        pending.append(from, end);
+    }
+    if (!pending.empty())
+        visit({std::move(pending), false});
+    return true;
 }
 
 std::vector<CSealLog::Line> CSealLog::ReadLines(const std::wstring& path, bool* found)
 {
     std::vector<Line> lines;
-    const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const bool opened = ForEachLine(path, [&](Line&& line) { lines.push_back(std::move(line)); });
     if (found)
-        *found = static_cast<bool>(file);
-    if (!file)
-        return lines;
-    std::string content, pending;
-    char buffer[1 << 16];
-    for (DWORD read = 0; ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0;)
-        content.append(buffer, read);
-    std::size_t from = 0;
-    while (from < content.size()) {
-        const std::size_t end = content.find('\n', from);
-        if (end == std::string::npos) {
-            lines.push_back({content.substr(from), false});
-            break;
-        }
-        std::string text = content.substr(from, end - from);
-        if (!text.empty() && text.back() == '\r')
-            text.pop_back();  // a log copied through a text-mode tool
-        lines.push_back({std::move(text), true});
-        from = end + 1;
-    }
+        *found = opened;
     return lines;
 }
 

@@ -2,15 +2,19 @@
 
 // The append-only seal log: one CSealRecord per line, each naming its place ("seq", from 1) and the
 // hash of the record before it ("prev"), so that a changed, removed, inserted or moved line breaks
-// the chain. Every record is flushed to the disk before Append returns. A last line cut short by a
-// power cut is left exactly as it is: it is ended, and a "resumed" record that names its hash
-// continues the chain from the last whole record. Nothing already in the log is ever rewritten.
+// the chain. Every record is flushed to the disk before Append returns; a write that fails (a full
+// disk) takes back whatever part of it reached the file, so the next one starts a line of its own.
+// A last line cut short by a power cut is left exactly as it is: it is ended, and a "resumed" record
+// that names its hash continues the chain from the last whole record. A last record that only lacks
+// its line end is whole and is just ended. Nothing already in the log is ever rewritten.
 //
 // Threads: one object belongs to one thread (the sealing thread); other processes may read the file
 // while it is open.
 
 #include <windows.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,11 +31,12 @@ public:
         bool ended = true;
     };
 
-    // Opens or creates the log and finds where the chain goes on. When the last line was cut,
-    // it is ended and a "resumed" record is appended; `cutFragment` then gets the cut text.
+    // Opens or creates the log and finds where the chain goes on. A last line without its line end
+    // is ended, and when it was cut a "resumed" record is appended; `cutFragment` then gets the cut
+    // text. When that repair cannot be written the log stays closed, so that the next Open repairs
+    // it before anything else is appended.
     [[nodiscard]] HRESULT Open(const std::wstring& path, std::string* cutFragment = nullptr);
     [[nodiscard]] bool IsOpen() const { return static_cast<bool>(m_hFile); }
-    // After a failed write: the next Open finds whatever part of the line reached the disk as a cut line.
     void Close() { m_hFile.Reset(); }
     [[nodiscard]] const std::wstring& Path() const { return m_strPath; }
 
@@ -43,12 +48,22 @@ public:
     [[nodiscard]] long long LastSeq() const { return m_nLastSeq; }
     [[nodiscard]] const std::string& LastHash() const { return m_strLastHash; }
 
+    // Calls visit for every line of the file, read piece by piece (a log of years is never held
+    // whole); false when the file cannot be opened.
+    static bool ForEachLine(const std::wstring& path, const std::function<void(Line&&)>& visit);
     [[nodiscard]] static std::vector<Line> ReadLines(const std::wstring& path, bool* found = nullptr);
+
+    // The result of one WriteFile of `wanted` bytes: fewer bytes written is a failure even when the
+    // system reported success.
+    [[nodiscard]] static HRESULT WriteOutcome(BOOL succeeded, DWORD written, std::size_t wanted, DWORD error);
 
     // The current time as record fields want it (UTC, machine clock).
     [[nodiscard]] static std::string NowUtc();
 
 private:
+    // The line of a record as the next one in the chain (no line end).
+    [[nodiscard]] std::string Chained(const CSealRecord& record) const;
+    void Advance(const std::string& line);
     [[nodiscard]] HRESULT WriteAtEnd(const std::string& bytes);
 
     lumeno::UniqueFile m_hFile;

@@ -43,9 +43,6 @@ public:
     std::vector<std::pair<std::string, std::string>> m_fields;
 };
 
-// The UTF-8 form of UTF-16 text and back (for names and overlay texts in a record).
-[[nodiscard]] std::string ToUtf8(std::wstring_view text);
-[[nodiscard]] std::wstring FromUtf8(std::string_view text);
 
 struct _SYSTEMTIME;
 // "2024-03-05 09:31:07.250" for a local time, "2024-03-05T01:31:07.250Z" for a UTC time.

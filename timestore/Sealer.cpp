@@ -2,9 +2,13 @@
 
 #include <shlwapi.h>
 
-#include "engine/RecordingRepair.h"
+#include <cstdio>
+#include <optional>
+
+#include "framework/Utf8.h"
+#include "media/RecordingRepair.h"
 #include "framework/Handles.h"
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 #include "timestore/StorageFolder.h"
 
 namespace {
@@ -30,6 +34,24 @@ std::string UtcOfLocal(CDateTime start)
     return FormatSealTime(utc, true);
 }
 
+// "2024-03-05T01:31:07.250Z" as FILETIME ticks; false for anything else.
+bool ParseUtcText(const std::string& text, LONGLONG& ticks)
+{
+    unsigned field[7] = {};
+    int used = 0;
+    if (text.size() != 24 || std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u.%3uZ%n", &field[0], &field[1], &field[2],
+                                         &field[3], &field[4], &field[5], &field[6], &used) != 7 || used != 24)
+        return false;
+    const SYSTEMTIME st{static_cast<WORD>(field[0]), static_cast<WORD>(field[1]), 0, static_cast<WORD>(field[2]),
+                        static_cast<WORD>(field[3]), static_cast<WORD>(field[4]), static_cast<WORD>(field[5]),
+                        static_cast<WORD>(field[6])};
+    FILETIME ft{};
+    if (!SystemTimeToFileTime(&st, &ft))
+        return false;
+    ticks = static_cast<LONGLONG>(static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime);
+    return true;
+}
+
 }  // namespace
 
 CSealer::~CSealer()
@@ -53,7 +75,7 @@ std::wstring CSealer::LogPath(const std::wstring& folder)
 void CSealer::PostRecording(const std::wstring& folder, const std::wstring& path, const char* origin, CDateTime start,
                             const SealContext* atStart, const SealContext* atEnd)
 {
-    Job job{folder, path, {}};
+    Job job{folder, path, {}, {}};
     CSealRecord& r = job.record;
     r.Set(CSealRecord::kKindKey, "recording");
     r.Set("origin", origin);
@@ -84,7 +106,7 @@ void CSealer::PostRecording(const std::wstring& folder, const std::wstring& path
 
 void CSealer::PostRemoval(const std::wstring& folder, const std::wstring& name, ULONGLONG size, const char* reason)
 {
-    Job job{folder, {}, {}};
+    Job job{folder, {}, {}, {}};
     job.record.Set(CSealRecord::kKindKey, "removed");
     job.record.Set("name", ToUtf8(name));
     job.record.Set("size", std::to_string(size));
@@ -105,6 +127,36 @@ void CSealer::RequestStamp()
         job.bStampSoon = true;
         Post(std::move(job));
     }
+}
+
+void CSealer::PostUnsealedCheck(const std::wstring& folder,
+                                std::vector<std::pair<std::wstring, ULONGLONG>> recordings)
+{
+    if (!recordings.empty())
+        Post(Job{folder, {}, {}, std::move(recordings)});
+}
+
+std::map<std::wstring, LONGLONG> CSealer::SealedStarts(const std::wstring& folder, const std::set<std::wstring>& names)
+{
+    std::map<std::wstring, LONGLONG> starts;
+    (void)CSealLog::ForEachLine(LogPath(folder), [&](CSealLog::Line&& line) {
+        CSealRecord record;
+        if (CSealRecord::Parse(line.text, record) == CSealRecord::Parsed::kMalformed)
+            return;
+        const std::wstring name = FromUtf8(record.Get("name"));
+        const std::string kind = record.Get(CSealRecord::kKindKey);
+        LONGLONG start = 0;
+        if (!names.count(name) || (kind != "recording" && kind != "removed"))
+            return;
+        if (kind == "removed" || !ParseUtcText(record.Get("start_utc"), start)) {
+            starts.erase(name);  // a later file of the same name is not this one
+            return;
+        }
+        // Network time when there was one, else the machine's clock: the order is the machine's.
+        const long long offsetMs = record.GetNumber("offset_start_ms", 0);
+        starts[name] = start + (record.Get("utc_source") == "network" ? offsetMs * 10000 : 0);
+    });
+    return starts;
 }
 
 void CSealer::Post(Job job)
@@ -132,15 +184,25 @@ void CSealer::Work()
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
     std::unique_lock lock(m_lock);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_bStop || !m_queue.empty(); });
-        if (m_queue.empty())
-            break;  // stopping, and every job is sealed
-        Job job = std::move(m_queue.front());
-        m_queue.pop_front();
+        const auto ready = [this] { return m_bStop || !m_queue.empty(); };
+        if (m_unwritten.empty())
+            m_wake.wait(lock, ready);
+        else
+            m_wake.wait_for(lock, std::chrono::milliseconds(kRetryMs), ready);
+        if (m_queue.empty() && m_bStop)
+            break;  // every job is sealed
         m_bBusy = true;
+        std::optional<Job> job;
+        if (!m_queue.empty()) {
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
         lock.unlock();
         try {
-            Seal(job);
+            if (job)
+                Seal(*job);
+            else
+                WriteUnwritten();  // a full disk may have room again
         } catch (...) {
             // Out of memory while reading: the file stays unsealed and the verifier will say so.
         }
@@ -148,6 +210,12 @@ void CSealer::Work()
         m_bBusy = false;
         if (m_queue.empty())
             m_idle.notify_all();
+    }
+    lock.unlock();
+    // The last chance before the program ends; what still fails is reported at the next start.
+    try {
+        WriteUnwritten();
+    } catch (...) {
     }
     m_idle.notify_all();
 }
@@ -158,11 +226,20 @@ void CSealer::Seal(Job& job)
         m_stamper.StampSoon();
         return;
     }
+    if (!job.check.empty()) {
+        CheckUnsealed(job);
+        return;
+    }
     if (!job.strHashPath.empty()) {
         (void)Measure(job.strHashPath, job.record);
         job.record.Set("sealed_utc", CSealLog::NowUtc());
     }
     m_unwritten.push_back(std::move(job));
+    WriteUnwritten();
+}
+
+void CSealer::WriteUnwritten()
+{
     while (!m_unwritten.empty()) {
         if (!OpenLog(m_unwritten.front().strFolder))
             return;
@@ -175,6 +252,37 @@ void CSealer::Seal(Job& job)
                            record.Get(CSealRecord::kKindKey) == "recording");
         m_unwritten.pop_front();
     }
+}
+
+void CSealer::CheckUnsealed(const Job& job)
+{
+    // The last word of the log on each recording: its seal or a notice (true), or its removal.
+    std::map<std::string, bool> known;
+    for (const auto& [name, size] : job.check)
+        known.emplace(ToUtf8(name), false);
+    (void)CSealLog::ForEachLine(LogPath(job.strFolder), [&](CSealLog::Line&& line) {
+        CSealRecord record;
+        if (CSealRecord::Parse(line.text, record) == CSealRecord::Parsed::kMalformed)
+            return;
+        const std::string kind = record.Get(CSealRecord::kKindKey);
+        const auto it = known.find(record.Get("name"));
+        if (it != known.end() && (kind == "recording" || kind == "unsealed" || kind == "removed"))
+            it->second = kind != "removed";
+    });
+    for (const Job& waiting : m_unwritten)
+        if (waiting.strFolder == job.strFolder && known.count(waiting.record.Get("name")))
+            known[waiting.record.Get("name")] = true;
+    for (const auto& [name, size] : job.check) {
+        if (known[ToUtf8(name)])
+            continue;
+        Job notice{job.strFolder, {}, {}, {}};
+        notice.record.Set(CSealRecord::kKindKey, "unsealed");
+        notice.record.Set("name", ToUtf8(name));
+        notice.record.Set("size", std::to_string(size));
+        notice.record.Set("at_utc", CSealLog::NowUtc());
+        m_unwritten.push_back(std::move(notice));
+    }
+    WriteUnwritten();
 }
 
 bool CSealer::OpenLog(const std::wstring& folder)

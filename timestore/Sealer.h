@@ -9,8 +9,10 @@
 // share of one core and never the recording thread's; whoever waits for the seals (WaitIdle, the
 // destructor) lifts the pacing through m_bHurry.
 //
-// A record that cannot be written (a full disk) is kept and written before the next one, once the
-// log can be written again; whatever part of its line reached the disk is continued like a cut line.
+// A record that cannot be written (a full disk) is kept and tried again every few seconds, before
+// the next one, and once more before the thread ends. What is still not written then is not lost
+// silently: the start-up scan hands the catalogued recordings over (PostUnsealedCheck), and each one
+// the log does not know gets an "unsealed" record saying so.
 //
 // Every record written is shown to the stamper (m_stamper), which has the chain's head stamped by a
 // time-stamp authority now and then and hands the stamp back as a record of its own.
@@ -24,11 +26,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 #include "timestore/SealContext.h"
 #include "timestore/SealLog.h"
 #include "timestore/SealRecord.h"
@@ -41,6 +47,8 @@ public:
     // About 1.5 ms of hashing per quarter megabyte, then this pause: a 60-second 1080p file (80 MB)
     // is sealed within a few seconds of its hand-over, at a fraction of one core in short bursts.
     static constexpr DWORD kPauseAfterReadMs = 5;
+    // How often records a full disk held back are tried again while nothing new comes.
+    static constexpr DWORD kRetryMs = 2000;
 
     CSealer() = default;
     CSealer(const CSealer&) = delete;
@@ -54,6 +62,15 @@ public:
                        const SealContext* atStart, const SealContext* atEnd);
     // A file that went: its name, its size, and why ("retention", "recycled").
     void PostRemoval(const std::wstring& folder, const std::wstring& name, ULONGLONG size, const char* reason);
+    // The recordings the start-up scan found (name, size): each one whose last word in the log is
+    // neither its seal nor an earlier such notice gets a "unsealed" record, once every seal handed
+    // over before has been written or tried.
+    void PostUnsealedCheck(const std::wstring& folder, std::vector<std::pair<std::wstring, ULONGLONG>> recordings);
+
+    // When each of the named recordings started by the machine's clock (FILETIME ticks, UTC) as the
+    // folder's log last seals it: the true order of recordings whatever zone their names were given in.
+    [[nodiscard]] static std::map<std::wstring, LONGLONG> SealedStarts(const std::wstring& folder,
+                                                                       const std::set<std::wstring>& names);
 
     // Stamping of the chain's head; off until configured. Call before the first record is posted.
     void ConfigureStamping(const StampSettings& settings, const CStamper::Timing& timing = {});
@@ -75,12 +92,16 @@ private:
         std::wstring strFolder;
         std::wstring strHashPath;  // the recording to measure; empty for a removal
         CSealRecord record;
+        std::vector<std::pair<std::wstring, ULONGLONG>> check;  // for PostUnsealedCheck; no record then
         bool bStampSoon = false;  // no record: the stamper's request for a stamp now
     };
 
     void Post(Job job);
     void Work();
     void Seal(Job& job);
+    // Writes the records kept back, oldest first, as far as the log can be written.
+    void WriteUnwritten();
+    void CheckUnsealed(const Job& job);
     // Opens the folder's log when it is not the one open; a cut last line is continued.
     bool OpenLog(const std::wstring& folder);
     // Writes a record again whose line a power cut left unfinished, when it still holds the name of

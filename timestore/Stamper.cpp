@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/Utf8.h"
 #include "timestore/SealLog.h"
 #include "timestore/TimeStampExchange.h"
 #include "timestore/TimeStampRequest.h"

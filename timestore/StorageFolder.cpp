@@ -6,31 +6,32 @@
 #include <algorithm>
 #include <climits>
 
-#include "engine/AviFileReader.h"
+#include "media/AviFileReader.h"
 #include "timestore/RecordingName.h"
 #include "timestore/VideoInfo.h"
 #include "timestore/VideoStore.h"
 
-unsigned ReadAviDuration(const std::wstring& path)
+bool ReadAviDuration(const std::wstring& path, unsigned& seconds)
 {
+    seconds = 0;
     AviFileFigures figures;
     if (FAILED(ReadAviFileFigures(path, figures)) || figures.dwScale == 0)
-        return 0;
+        return false;
     const DWORD framesPerSecond = figures.dwRate / figures.dwScale;
     if (framesPerSecond == 0)
-        return 0;
-    return figures.dwLength / framesPerSecond;
+        return false;
+    seconds = figures.dwLength / framesPerSecond;
+    return true;
 }
 
-BOOL RegisterExistingFile(CVideoStore& store, const std::wstring& path)
+BOOL RegisterExistingFile(CVideoStore& store, const std::wstring& path, LONGLONG startUtc)
 {
     CVideoInfo record;
-    if (!ParseRecordingName(record, PathFindFileNameW(path.c_str())))
-        return FALSE;
-    const unsigned seconds = ReadAviDuration(path);
-    if (seconds == 0)
+    unsigned seconds = 0;
+    if (!ParseRecordingName(record, PathFindFileNameW(path.c_str())) || !ReadAviDuration(path, seconds))
         return FALSE;
     record.m_nDuration = static_cast<int>(std::min<unsigned>(seconds, INT_MAX));
+    record.m_llStartUtc = startUtc != 0 ? startUtc : UtcTicksOfLocal(record.m_dtStart);
     record.m_hFile = CVideoInfo::OpenForCatalogue(path);
     if (!record.m_hFile)
         return FALSE;

@@ -10,13 +10,16 @@
 
 class CVideoStore;
 
-// Whole seconds of an AVI file: frames / (rate / scale). 0 for anything that is not a readable AVI
-// file and for a stream slower than one frame per second (such a file is not a recording).
-[[nodiscard]] unsigned ReadAviDuration(const std::wstring& path);
+// Whole seconds of an AVI file: frames / (rate / scale), 0 for less than a second. False for anything
+// that is not a readable AVI file and for a stream slower than one frame per second (such a file is
+// not a recording).
+[[nodiscard]] bool ReadAviDuration(const std::wstring& path, unsigned& seconds);
 
-// Catalogues one file when it is a recording: a valid name, at least one second of video, and
-// openable with read sharing. TRUE when it was added.
-BOOL RegisterExistingFile(CVideoStore& store, const std::wstring& path);
+// Catalogues one file when it is a recording: a valid name, a readable stream of at least one frame
+// per second (however short: a stop in a file's first second, a repaired file), and openable with
+// read sharing. startUtc orders it (CVideoInfo::m_llStartUtc); 0 takes the local time of its name
+// by today's zone rules. TRUE when it was added.
+BOOL RegisterExistingFile(CVideoStore& store, const std::wstring& path, LONGLONG startUtc = 0);
 
 // Writes a closed file's data and metadata through to the disk, so that a power cut after this
 // cannot leave it without its contents. FALSE when the file cannot be opened or flushed.

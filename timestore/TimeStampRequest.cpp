@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "framework/Handles.h"
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 
 class CVideoStore;
 
@@ -18,7 +18,7 @@ public:
     CVideoInfo& operator=(CVideoInfo&&) noexcept = default;
 
     // Completes m_dwSize from m_hFile (outside the lock), then moves the record into its sorted
-    // place in the store. The caller has filled m_hFile, m_dtStart and m_nDuration.
+    // place in the store. The caller has filled m_hFile, m_dtStart, m_nDuration and m_llStartUtc.
     void AddToStore(CVideoStore& store) &&;
 
     // Closes the file and deletes it permanently under the name rebuilt from m_dtStart.
@@ -28,7 +28,10 @@ public:
     [[nodiscard]] static lumeno::UniqueFile OpenForCatalogue(const std::wstring& path);
 
     lumeno::UniqueFile m_hFile;
-    CDateTime m_dtStart;
+    CDateTime m_dtStart;  // as the name gives it: local time, whatever zone the machine had then
+    // When it started by the machine's clock (FILETIME ticks, UTC): the catalogue's order, which a
+    // change of zone or the end of daylight saving time cannot turn round.
+    LONGLONG m_llStartUtc = 0;
     int m_nDuration = 0;  // seconds
     DWORD m_dwSize = 0;   // low 32 bits of the allocation size; 0 when the query failed
 };

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
+#include <set>
 #include <vector>
 
-#include "engine/RecordingRepair.h"
+#include "media/RecordingRepair.h"
 #include "timestore/RecordingName.h"
 #include "timestore/StorageFolder.h"
 
@@ -65,7 +67,17 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
     CVideoInfo record;
     if (!ParseRecordingName(record, PathFindFileNameW(finalPath.c_str())))
         return FALSE;
-    record.m_nDuration = static_cast<int>(std::min<unsigned>(ReadAviDuration(finalPath), INT_MAX));
+    unsigned seconds = 0;
+    (void)ReadAviDuration(finalPath, seconds);
+    record.m_nDuration = static_cast<int>(std::min<unsigned>(seconds, INT_MAX));
+    constexpr LONGLONG kTicksPerSecond = 10000000;
+    record.m_llStartUtc = m_llFileStartUtc != 0 ? m_llFileStartUtc : UtcTicksNow() - seconds * kTicksPerSecond;
+    {
+        // The file just finished is the newest recording, whatever the clock did meanwhile.
+        std::lock_guard lock(m_cs);
+        if (!m_list.empty())
+            record.m_llStartUtc = std::max(record.m_llStartUtc, m_list.front().m_llStartUtc + 1);
+    }
     record.m_hFile = CVideoInfo::OpenForCatalogue(finalPath);
     if (!record.m_hFile)
         return FALSE;
@@ -76,6 +88,7 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
     m_sealer.PostRecording(m_strFolder, finalPath, CSealer::kOriginFinished, named,
                            m_sealStart ? &*m_sealStart : nullptr, atEnd ? &*atEnd : nullptr);
     m_sealStart.reset();
+    m_llFileStartUtc = 0;
     EnforceRetention();
     return TRUE;
 }
@@ -83,6 +96,7 @@ BOOL CVideoStore::CommitRecording(const std::wstring& tempPath, CDateTime start,
 void CVideoStore::NoteFileStart()
 {
     m_sealStart = m_sealSource ? std::optional(m_sealSource()) : std::nullopt;
+    m_llFileStartUtc = UtcTicksNow();
 }
 
 BOOL CVideoStore::RecoverOrphan(const std::wstring& tempPath, BOOL bCatalogue)
@@ -144,23 +158,31 @@ int CVideoStore::RecoverKept(BOOL bCatalogue)
 
 int CVideoStore::ScanFolder()
 {
+    std::vector<std::pair<std::wstring, ULONGLONG>> files;  // name, size
+    std::set<std::wstring> named;
     WIN32_FIND_DATAW entry{};
     lumeno::UniqueFind finder(FindFirstFileW((m_strFolder + L"\\*.*").c_str(), &entry));
     if (finder) {
-        bool more = true;
-        while (more) {
-            const WIN32_FIND_DATAW current = entry;
-            more = FindNextFileW(finder.Get(), &entry) != FALSE;
-            if (current.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                continue;
-            const std::wstring path = m_strFolder + L"\\" + current.cFileName;
-            if (!RegisterExistingFile(*this, path) && m_bCleanOtherFiles && RecycleFile(path) == 0)
-                m_sealer.PostRemoval(m_strFolder, current.cFileName,
-                                     static_cast<ULONGLONG>(current.nFileSizeHigh) << 32 | current.nFileSizeLow,
-                                     "recycled");
-        }
+        do {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                files.emplace_back(entry.cFileName, static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32 | entry.nFileSizeLow);
+                if (ParseRecordingStart(entry.cFileName).IsValid())
+                    named.insert(entry.cFileName);
+            }
+        } while (FindNextFileW(finder.Get(), &entry));
         finder.Reset();
     }
+    const std::map<std::wstring, LONGLONG> sealed = CSealer::SealedStarts(m_strFolder, named);
+    std::vector<std::pair<std::wstring, ULONGLONG>> catalogued;
+    for (const auto& [name, size] : files) {
+        const std::wstring path = m_strFolder + L"\\" + name;
+        const auto start = sealed.find(name);
+        if (RegisterExistingFile(*this, path, start != sealed.end() ? start->second : 0))
+            catalogued.emplace_back(name, size);
+        else if (m_bCleanOtherFiles && RecycleFile(path) == 0)
+            m_sealer.PostRemoval(m_strFolder, name, size, "recycled");
+    }
+    m_sealer.PostUnsealedCheck(m_strFolder, std::move(catalogued));
     EnforceRetention();
     return 0;
 }
@@ -208,7 +230,7 @@ void CVideoStore::InsertSorted(CVideoInfo&& record)
 {
     std::lock_guard lock(m_cs);
     auto it = m_list.begin();
-    while (it != m_list.end() && !IsLaterThan(record.m_dtStart, it->m_dtStart))
+    while (it != m_list.end() && record.m_llStartUtc <= it->m_llStartUtc)
         ++it;
     m_list.insert(it, std::move(record));
 }

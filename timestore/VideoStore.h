@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "timestore/DateTime.h"
+#include "framework/DateTime.h"
 #include "timestore/Sealer.h"
 #include "timestore/VideoInfo.h"
 
@@ -59,12 +59,14 @@ public:
     // At start, before the scan: the orphan at tempPath, then every kept file.
     int RecoverLeftovers(const std::wstring& tempPath);
 
-    // The start-up scan: catalogues the recordings in m_strFolder, recycles other files when
-    // m_bCleanOtherFiles is set, then one retention pass. Never looks into sub-folders.
+    // The start-up scan: catalogues the recordings in m_strFolder in the order the seal log knows
+    // them in, recycles other files when m_bCleanOtherFiles is set, has the recordings the log does
+    // not know noted in it, then one retention pass. Never looks into sub-folders.
     int ScanFolder();
 
-    // Walking from the newest, keeps recordings while their summed durations stay within the
-    // retention time; deletes the one that crosses it and everything older.
+    // Walking from the newest (by when they started, not by their names), keeps recordings while
+    // their summed durations stay within the retention time; deletes the one that crosses it and
+    // everything older.
     int EnforceRetention();
 
     [[nodiscard]] Figures ReadFigures() const;
@@ -96,5 +98,7 @@ public:
     CSealer m_sealer;
 
 private:
+    // Recording thread: the moment the open file started (seal context, machine clock).
     std::optional<SealContext> m_sealStart;
+    LONGLONG m_llFileStartUtc = 0;
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """A stand-in SNTP server for the private test network: answers every 48-byte request on each given
-address with the machine's own clock (plus an optional offset). Never use it on a real network.
+address with the machine's own clock (plus an optional offset), echoing the request's transmit time
+as the reply's originate time as a real server does. Never use it on a real network.
 
 Usage: sntp-standin.py [--port 123] [--offset SECONDS] [--builtin | ADDRESS...]
 """
@@ -20,10 +21,12 @@ def reply_for(request, offset):
     now = time.time() + offset + NTP_EPOCH_OFFSET
     seconds = int(now)
     fraction = int((now - seconds) * (1 << 32)) & 0xFFFFFFFF
+    seconds &= 0xFFFFFFFF  # the field wraps in 2036; the client tells the era from its own clock
+    originate = request[40:48]
     version = (request[0] >> 3) & 0x7 or 4
     first = (0 << 6) | (version << 3) | 4  # no leap warning, the client's version, mode 4 (server)
-    return struct.pack("!BBbbII4sIIIIIIII", first, 1, 4, -20, 0, 0, b"LOCL",
-                       seconds, fraction, 0, 0, seconds, fraction, seconds, fraction)
+    return struct.pack("!BBbbII4sII8sIIII", first, 1, 4, -20, 0, 0, b"LOCL",
+                       seconds, fraction, originate, seconds, fraction, seconds, fraction)
 
 
 def main():

@@ -11,7 +11,7 @@
 //
 // Threads: UI thread only.
 
-#include "framework/Button.h"
+#include "ui/Button.h"
 #include "framework/Handles.h"
 #include "framework/Image.h"
 

@@ -22,6 +22,13 @@ BOOL LoadResourceImage(LPCWSTR pszType, CImage& image, UINT nId)
     return hr == S_OK ? TRUE : FALSE;
 }
 
+CImage LoadResourceImage(LPCWSTR pszType, UINT nId)
+{
+    CImage image;
+    (void)LoadResourceImage(pszType, image, nId);
+    return image;
+}
+
 void PremultiplyAlpha(CImage& image)
 {
     if (image.IsNull() || image.GetBPP() != 32 || !image.HasAlpha())

@@ -16,6 +16,8 @@ namespace lumeno {
 // decodes it into image. TRUE exactly when the decoder succeeded; a missing resource or bytes that
 // are no picture give FALSE and leave the image empty.
 BOOL LoadResourceImage(LPCWSTR pszType, CImage& image, UINT nId);
+// The same as a value: an empty image when the resource is missing or no picture.
+[[nodiscard]] CImage LoadResourceImage(LPCWSTR pszType, UINT nId);
 
 // Multiplies blue, green and red of every pixel by its alpha / 255 (truncating); alpha stays.
 // Only 32-bit images with the alpha flag are changed: an empty or opaque image is left alone.

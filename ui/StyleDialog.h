@@ -8,7 +8,7 @@
 //
 // Threads: UI thread only.
 
-#include "framework/Dialog.h"
+#include "ui/Dialog.h"
 #include "framework/Handles.h"
 #include "ui/DropShadow.h"
 #include "ui/ImgButton.h"

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
+#include <atomic>
 #include <climits>
+#include <future>
 #include <optional>
+#include <thread>
 #include <tuple>
 
 #include "app/LumenoApp.h"
+#include "app/SingleInstance.h"
 #include "support/TestSupport.h"
 
 using namespace testsupport;
@@ -43,7 +47,8 @@ TEST(Settings, AnyFileLoadsSafelyAndSavingWritesEveryKeyAsUtf16KeepingTheRest)
         noise[i] = static_cast<std::uint8_t>(i * i * 2654435761u >> 13);
     const std::string text = "\x01garbage ]]] [[[ ===\r\n[\xE5\x9F\xBA\r\n=\r\n\xFF\xFF", ansi = "[old]\r\nkept=17\r\n",
                       utf8 = "\xEF\xBB\xBF[old]\r\nkept=\xE5\x80\xBC\r\n";
-    const Record defaults{L"", 1, 0, 0, L"", L"", L"", 0};
+    // Without the file the first dialog offers one minute; a file without the key asks like a stored 0.
+    const Record firstRun{L"", 1, 0, 0, L"", L"", L"", 0}, defaults{L"", 0, 0, 0, L"", L"", L"", 0};
     // A file of an older copy: the names are the format every copy shares; numbers are read up to
     // their first non-digit and saturate out of range.
     const auto handWritten = Utf16LeWithBom(
@@ -51,7 +56,7 @@ TEST(Settings, AnyFileLoadsSafelyAndSavingWritesEveryKeyAsUtf16KeepingTheRest)
         L"[常规]\r\n自动开始录像=7 times\r\n[old]\r\nkept=值\r\n[视频附加内容]\r\n"
         L"时间2时区=-99999999999\r\n名称=甲\r\n平台=乙\r\n帐号=丙\r\n");
     const std::tuple<std::optional<Bytes>, Record, std::wstring> files[] = {
-        {std::nullopt, defaults, L""},
+        {std::nullopt, firstRun, L""},
         {Bytes{}, defaults, L""},
         {noise, defaults, L""},
         {Bytes(text.begin(), text.end()), defaults, L""},
@@ -178,4 +183,26 @@ TEST(Settings, TimeStampKeys)
                   std::wstring(c.section).find(L"时间戳服务器") != std::wstring::npos)
             << "an absent key stays absent: " << Narrow(c.section);
     }
+}
+
+// A start while the first one is still ending (its thread here) waits for that end and then runs,
+// instead of ending too and leaving nothing recording.
+TEST(SingleInstance, ASecondStartWaitsForTheFirstToEndAndThenRuns)
+{
+    std::promise<void> end;
+    std::atomic<int> firstClaimed{-1};
+    std::thread first([&] {
+        CSingleInstance running;
+        firstClaimed = running.Claim() ? 1 : 0;
+        end.get_future().wait();
+    });
+    ASSERT_TRUE(WaitUntil([&] { return firstClaimed != -1; }, 10000));
+    ASSERT_EQ(firstClaimed, 1);
+    CSingleInstance second;
+    EXPECT_FALSE(second.Claim());
+    EXPECT_FALSE(second.WaitForRunningToEnd(200)) << "the first one still runs";
+    end.set_value();
+    EXPECT_TRUE(second.WaitForRunningToEnd(20000));
+    first.join();
+    std::thread([] { EXPECT_FALSE(CSingleInstance().Claim()) << "the second one holds the name now"; }).join();
 }

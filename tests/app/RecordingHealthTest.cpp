@@ -64,6 +64,15 @@ TEST(RecordingHealthTest, StallOfTenSecondsIsAFaultWithOneBalloonAndClearsWhenFr
     CRecordingHealth::Sample off = At(run, 11000);
     off.bRecording = false;
     EXPECT_EQ(fresh.Update(off), State::kOk);
+
+    // A frame written between the reading of the clock and the reading of its time is no stall.
+    CRecordingHealth raced;
+    run.stallAt = ~0ULL;
+    EXPECT_EQ(Play(raced, run, 0, 30), std::make_pair(State::kOk, 0));
+    CRecordingHealth::Sample late = At(run, 31000);
+    late.ullLastWriteMs = late.ullNowMs + 15;
+    EXPECT_EQ(raced.Update(late), State::kOk);
+    EXPECT_FALSE(raced.TakeNewIncident());
 }
 
 TEST(RecordingHealthTest, LowSpaceCountsMinutesAtTheMeasuredRateUnlessRetentionFreesSpaceFirst)

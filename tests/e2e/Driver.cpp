@@ -1,7 +1,8 @@
 // A small test driver that runs in the same Wine session as Lumeno and acts as a user would: finds
 // its windows, reads and sets control states, clicks buttons and sends messages.
 // Usage: lumeno_driver COMMAND NAME ARGS...   (prints results on stdout, exit code 0 on success)
-// NAME is a top-level window's title, or '#' and its class ("#32768": a popup menu; "#tooltips_class32").
+// NAME is a top-level window's title, or '#' and its class ("#32768": a popup menu; "#tooltips_class32");
+// for post and send, '*' is every top-level window (HWND_BROADCAST), as an installer asks.
 //   hold                       stays on the desktop until ended (prints "ready" when on it)
 //   wait NAME [ms]             wait until a visible window NAME exists
 //   gone NAME [ms]             wait until no window NAME exists
@@ -14,7 +15,12 @@
 //   combo NAME ID              prints the selected item's text and the item count
 //   post NAME MSG WPARAM LPARAM / send NAME MSG WPARAM LPARAM (prints the result); MSG is a
 //                              number or the name of a registered message
+//   processes IMAGE            the full Windows path of each running process whose program file is
+//                              named IMAGE, one a line (as Windows sees it, whatever Wine shows Linux)
+#include "framework/Handles.h"
+
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +96,27 @@ int Fail(const char* why)
     return 1;
 }
 
+int PrintProcesses(const wchar_t* image)
+{
+    const lumeno::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return Fail("no process snapshot");
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, image) != 0)
+            continue;
+        std::wstring path = entry.szExeFile;
+        const lumeno::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        wchar_t full[MAX_PATH * 2];
+        DWORD size = MAX_PATH * 2;
+        if (process && QueryFullProcessImageNameW(process.Get(), 0, full, &size))
+            path.assign(full, size);
+        PrintUtf8(path);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -106,6 +133,8 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 3)
         return Fail("usage: lumeno_driver COMMAND NAME ...");
     const wchar_t* name = argv[2];
+    if (cmd == L"processes")
+        return PrintProcesses(name);
     auto num = [&](int i) -> long long { return i < argc ? std::wcstoll(argv[i], nullptr, 0) : 0; };
     const auto ms = static_cast<DWORD>(argc > 3 ? num(3) : 20000);
 
@@ -126,7 +155,7 @@ int wmain(int argc, wchar_t** argv)
         }
         return 0;
     }
-    HWND wnd = Find(name);
+    HWND wnd = (cmd == L"post" || cmd == L"send") && wcscmp(name, L"*") == 0 ? HWND_BROADCAST : Find(name);
     if (!wnd)
         return Fail("window not found");
     if (cmd == L"state") {
@@ -141,7 +170,7 @@ int wmain(int argc, wchar_t** argv)
         if (cmd == L"post")
             return PostMessageW(wnd, msg, wp, lp) ? 0 : Fail("post failed");
         DWORD_PTR result = 0;
-        if (!SendMessageTimeoutW(wnd, msg, wp, lp, SMTO_NORMAL, 600000, &result))
+        if (!SendMessageTimeoutW(wnd, msg, wp, lp, wnd == HWND_BROADCAST ? SMTO_ABORTIFHUNG : SMTO_NORMAL, 600000, &result))
             return Fail("send failed");
         std::printf("%lld\n", static_cast<long long>(result));
         return 0;

@@ -43,17 +43,12 @@ def record_automatically():
 
 
 def lumeno_processes():
-    """Command lines of this run's Lumeno processes (the Windows program is argv[0] of its process)."""
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                argv = f.read().split(b"\0")
-        except OSError:
-            continue
-        if argv[0].startswith(e2e.EXE.encode()):  # this run's copy, not another Wine session's
-            found.append(b" ".join(argv).decode("utf-8", "replace"))
-    return found
+    """This run's Lumeno processes, as Windows sees them: asked of the Wine session itself, because
+    what Linux shows as a Wine process's command line differs between Wine builds (the Unix path
+    with 64-bit Wine alone, the Windows path Z:\\... once 32-bit Wine is installed)."""
+    listing = drv("processes", "Lumeno.exe")[1]
+    ours = e2e.windows_path(e2e.EXE).lower()
+    return [path for path in listing.splitlines() if path.strip().lower() == ours]
 
 
 def killed():
@@ -147,10 +142,14 @@ def started_twice():
     check(poll(lambda: e2e.out("state", MAIN).startswith("1")), "and brings the running window to the front")
     check(len(lumeno_processes()) == 1 and e2e.program.poll() is None, "one Lumeno runs (%s)" % lumeno_processes())
     e2e.record_frames(10)
-    drv("post", MAIN, "Lumeno.Exit", 0, 0)  # as the installer ends a running Lumeno
+    # As the installer ends a running Lumeno: to every window, here with the settings dialog open.
+    drv("click", MAIN, e2e.IDC_SETTINGS)
+    check(drv("wait", e2e.SETTINGS, 30000)[0] == 0, "the settings dialog is open over the main window")
+    drv("send", "*", "Lumeno.Exit", 0, 0)
     check(e2e.program_ended() and not os.path.exists(CURRENT) and len(e2e.finished_files()) == 1,
           "asked to exit by another program, it ends with its file finished (%s)" % e2e.finished_files())
     all_decode("exit asked for")
+    check(not lumeno_processes(), "no Lumeno runs any more (%s)" % lumeno_processes())
 
     both = [subprocess.Popen(["wine", e2e.EXE], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL) for _ in range(2)]
@@ -160,6 +159,14 @@ def started_twice():
     drv("send", MAIN, e2e.WM_ENDSESSION, 1, 0)
     check(len(e2e.finished_files()) >= 1, "it recorded")
     all_decode("two starts")
+    e2e.kill_program()
+
+    # A Lumeno still in its first settings dialog has no main window: the request reaches it too.
+    os.remove(e2e.INI)
+    e2e.start_program()
+    if e2e.wait_settings_dialog():
+        drv("send", "*", "Lumeno.Exit", 0, 0)
+        check(e2e.program_ended() and not lumeno_processes(), "asked to exit in its first settings dialog, it ends")
 
 
 def garbage_settings():

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows package with and without a codec and checks what it holds, and that a codec of
 # the wrong architecture, without the exports, or not a DLL at all is refused. Needs both builds
-# (their codec stand-ins and the i686 programs); the installer itself cannot run here.
+# (their codec stand-ins and the i686 programs).
 # Usage: run-package.sh SOURCE_DIR
 set -uo pipefail
 root=$1

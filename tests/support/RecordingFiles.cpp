@@ -5,7 +5,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "engine/VideoFileWriter.h"
+#include "media/VideoFileWriter.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {

@@ -1,5 +1,7 @@
 #include "support/SntpStandIn.h"
 
+#include <algorithm>
+
 namespace testsupport {
 
 std::vector<std::uint8_t> SntpReply(std::uint32_t seconds, std::uint32_t fraction, std::uint8_t mode,
@@ -13,6 +15,20 @@ std::vector<std::uint8_t> SntpReply(std::uint32_t seconds, std::uint32_t fractio
         reply[36 + i] = reply[44 + i] = static_cast<std::uint8_t>(fraction >> (24 - 8 * i));
     }
     return reply;
+}
+
+std::vector<std::uint8_t> WithOriginate(std::vector<std::uint8_t> reply, std::span<const std::uint8_t> originate)
+{
+    if (reply.size() >= 32 && originate.size() == 8)
+        std::copy(originate.begin(), originate.end(), reply.begin() + 24);
+    return reply;
+}
+
+std::span<const std::uint8_t> TransmitField(const SntpRequest& request)
+{
+    if (request.bytes.size() < 48)
+        return {};
+    return std::span(request.bytes).subspan(40, 8);
 }
 
 SntpStandIn::SntpStandIn(std::vector<std::string> addresses, std::uint16_t port, SntpResponder responder)
@@ -49,11 +65,13 @@ void SntpStandIn::Serve()
                                         reinterpret_cast<sockaddr*>(&client), &clientLength);
             if (length < 0)
                 continue;
-            for (const SntpDatagram& datagram : m_responder({requests++, m_addresses[i], {buffer, buffer + length}})) {
+            const SntpRequest request{requests++, m_addresses[i], {buffer, buffer + length}};
+            for (const SntpDatagram& datagram : m_responder(request)) {
+                const std::vector<std::uint8_t> bytes =
+                    datagram.asIs ? datagram.bytes : WithOriginate(datagram.bytes, TransmitField(request));
                 m_lastSentTick = GetTickCount64();
-                (void)sendto(s, reinterpret_cast<const char*>(datagram.bytes.data()),
-                             static_cast<int>(datagram.bytes.size()), 0, reinterpret_cast<const sockaddr*>(&client),
-                             sizeof client);
+                (void)sendto(s, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+                             reinterpret_cast<const sockaddr*>(&client), sizeof client);
             }
         }
     }

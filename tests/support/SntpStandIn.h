@@ -1,11 +1,14 @@
 #pragma once
 
 // A stand-in SNTP server inside the test process: one UDP socket per address it answers for, served
-// by its own thread; a responder the test supplies decides what each request gets back. Use
+// by its own thread; a responder the test supplies decides what each request gets back. Like a real
+// server it copies the request's transmit time into each reply's originate time, unless the
+// responder asks for a datagram to go out as it is (a forged reply). Use
 // 127.0.0.1: under Wine only that loopback address is bound as itself and answers from itself.
 
 #include <atomic>
 #include <functional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,12 +25,18 @@ struct SntpRequest {
 };
 struct SntpDatagram {
     std::vector<std::uint8_t> bytes;  // sent from the socket the request arrived on
+    bool asIs = false;                // true: no originate time is filled in
 };
 using SntpResponder = std::function<std::vector<SntpDatagram>(const SntpRequest&)>;
 
-// A 48-byte server reply carrying the given time as its receive and transmit times.
+// A 48-byte server reply carrying the given time as its receive and transmit times; originate zero.
 [[nodiscard]] std::vector<std::uint8_t> SntpReply(std::uint32_t seconds, std::uint32_t fraction, std::uint8_t mode = 4,
                                                   std::uint8_t stratum = 2);
+// The reply with `originate` (8 bytes, as in a request's transmit field) as its originate time.
+[[nodiscard]] std::vector<std::uint8_t> WithOriginate(std::vector<std::uint8_t> reply,
+                                                      std::span<const std::uint8_t> originate);
+// The transmit field of a request (8 bytes); empty for a datagram too short to have one.
+[[nodiscard]] std::span<const std::uint8_t> TransmitField(const SntpRequest& request);
 
 class SntpStandIn {
 public:

@@ -3,7 +3,15 @@
 #include "framework/Handles.h"
 #include "support/TestSupport.h"
 
+#include <cstdlib>
+
 namespace testsupport {
+
+int ScreenBits()
+{
+    const lumeno::WindowDc screen(nullptr);
+    return GetDeviceCaps(screen.Get(), BITSPIXEL);
+}
 
 TestDesktop::TestDesktop(COLORREF colour, UINT countedMessage) : m_colour(colour), m_counted(countedMessage)
 {
@@ -13,7 +21,14 @@ TestDesktop::TestDesktop(COLORREF colour, UINT countedMessage) : m_colour(colour
     m_shown = WaitUntil(
         [&] {
             lumeno::WindowDc screen(nullptr);
-            auto shows = [&](int x, int y) { return GetPixel(screen.Get(), x, y) == m_colour; };
+            // A screen of fewer bits shows the colour to within a few steps.
+            const int slack = ScreenBits() < 24 ? 8 : 0;
+            auto shows = [&](int x, int y) {
+                const COLORREF c = GetPixel(screen.Get(), x, y);
+                return c != CLR_INVALID && std::abs(GetRValue(c) - GetRValue(m_colour)) <= slack &&
+                       std::abs(GetGValue(c) - GetGValue(m_colour)) <= slack &&
+                       std::abs(GetBValue(c) - GetBValue(m_colour)) <= slack;
+            };
             return m_window && shows(0, 0) && shows(w - 1, 0) && shows(w / 2, h / 2) && shows(w - 1, h - 1);
         },
         20000);

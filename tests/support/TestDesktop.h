@@ -11,6 +11,9 @@
 
 namespace testsupport {
 
+// Bits per pixel of the primary screen.
+[[nodiscard]] int ScreenBits();
+
 class TestDesktop {
 public:
     // Returns once the screen really shows the colour, or after 20 s (then Shown() is false).

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include "framework/Handles.h"
+#include "res/resource.h"
+#include "ui/ResourceImage.h"
 
 #include <shellapi.h>
 
@@ -90,37 +92,10 @@ std::vector<std::uint8_t> ReadBytes(const std::wstring& path)
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::string Narrow(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Widen(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
 SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, int second, int milliseconds)
 {
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(year);
-    st.wMonth = static_cast<WORD>(month);
-    st.wDay = static_cast<WORD>(day);
-    st.wHour = static_cast<WORD>(hour);
-    st.wMinute = static_cast<WORD>(minute);
-    st.wSecond = static_cast<WORD>(second);
-    st.wMilliseconds = static_cast<WORD>(milliseconds);
-    return st;
+    const auto w = [](int v) { return static_cast<WORD>(v); };
+    return SYSTEMTIME{w(year), w(month), 0, w(day), w(hour), w(minute), w(second), w(milliseconds)};
 }
 
 std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text)
@@ -188,6 +163,31 @@ std::string RunHost(const std::string& shellCommand, int* exitCode, DWORD timeou
     return std::string(out.begin(), out.end());
 }
 
+SmallDisk::SmallDisk(const std::wstring& folder, int megabytes) : m_strMount(UnixPath(folder))
+{
+    int rc = 0;
+    m_strLog = RunHost("mkdir '" + m_strMount + "' && mount -t tmpfs -o size=" + std::to_string(megabytes) +
+                           "m tmpfs '" + m_strMount + "'",
+                       &rc);
+    m_bMounted = rc == 0;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (m_bMounted)
+        (void)RunHost("umount -l '" + m_strMount + "'");
+}
+
+void SmallDisk::Fill() const
+{
+    (void)RunHost("dd if=/dev/zero of='" + m_strMount + "/filler' bs=4k 2>/dev/null");
+}
+
+void SmallDisk::Free() const
+{
+    (void)RunHost("rm -f '" + m_strMount + "/filler'");
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
@@ -216,6 +216,11 @@ std::vector<std::uint8_t> DecodeFrameRgb(const std::wstring& file, int index)
                       ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + UnixPath(out.File(L"f.rgb")) + "'",
                   &rc);
     return rc == 0 ? ReadBytes(out.File(L"f.rgb")) : std::vector<std::uint8_t>{};
+}
+
+lumeno::CImage ProgramBanner()
+{
+    return lumeno::LoadResourceImage(nullptr, IDB_BANNER);
 }
 
 }  // namespace testsupport

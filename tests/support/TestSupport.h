@@ -2,6 +2,9 @@
 
 // Helpers shared by the tests: scratch folders, files, and running host (Linux) tools under Wine.
 
+#include "framework/Image.h"
+#include "framework/Utf8.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -38,6 +41,24 @@ void RemoveTree(const std::wstring& path);
 [[nodiscard]] std::string RunHost(const std::string& shellCommand, int* exitCode = nullptr,
                                   DWORD timeoutMs = 300000);
 
+// A small tmpfs mounted on a new folder until the object goes, to fill the disk under a test.
+// Mounted() is false where the host cannot mount one (the test is then skipped).
+class SmallDisk {
+public:
+    SmallDisk(const std::wstring& folder, int megabytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    [[nodiscard]] bool Mounted() const { return m_bMounted; }
+    [[nodiscard]] const std::string& Log() const { return m_strLog; }
+    void Fill() const;  // a filler file takes every free block
+    void Free() const;  // and goes again
+
+private:
+    std::string m_strMount, m_strLog;
+    bool m_bMounted = false;
+};
+
 // Polls the condition every 20 ms until it holds or the time runs out; returns whether it held.
 [[nodiscard]] bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
@@ -46,12 +67,15 @@ void RemoveTree(const std::wstring& path);
 // Frame `index` of a video file decoded to RGB24 rows, top row first (empty when it fails).
 [[nodiscard]] std::vector<std::uint8_t> DecodeFrameRgb(const std::wstring& file, int index);
 
-[[nodiscard]] std::string Narrow(const std::wstring& text);
-[[nodiscard]] std::wstring Widen(const std::string& text);
+[[nodiscard]] inline std::string Narrow(const std::wstring& text) { return ToUtf8(text); }
+[[nodiscard]] inline std::wstring Widen(const std::string& text) { return FromUtf8(text); }
 
 // A calendar time from its fields (day of week left 0).
 [[nodiscard]] SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                                         int milliseconds = 0);
+
+// The program's banner picture from its resources, as the entry point hands it to the recorder.
+[[nodiscard]] lumeno::CImage ProgramBanner();
 
 // Text as the bytes of a UTF-16LE file with a byte-order mark.
 [[nodiscard]] std::vector<std::uint8_t> Utf16LeWithBom(const std::wstring& text);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 
 #include "support/SntpStandIn.h"
 #include "support/TestSupport.h"
@@ -30,26 +31,51 @@ std::string Text(const SYSTEMTIME& st)
 
 TEST(NetTimeTest, ReadingsAgreeWithThePlatformsCalendarAndCarryMilliseconds)
 {
-    // The last second of each day the 32-bit seconds field can hold (up to February 2036).
-    for (ULONGLONG days = 0; days < 0xFFFFFFFFu / 86400; ++days) {
+    // The last second of each day of the first two eras of the 32-bit seconds field (up to 2172).
+    for (ULONGLONG days = 0; days < 0x1FFFFFFFFull / 86400; ++days) {
         SYSTEMTIME st{}, expected{};
-        CNetTime::NtpToSystemTime(static_cast<DWORD>(days * 86400 + 86399), 0, 0, st);
+        CNetTime::NtpToSystemTime(days * 86400 + 86399, 0, 0, st);
         const ULONGLONG units = (days * 86400 + 86399) * 10'000'000 + 94354848000000000;  // since 1601
         const FILETIME ft{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
         ASSERT_TRUE(FileTimeToSystemTime(&ft, &expected));
         ASSERT_EQ(Text(st), Text(expected)) << "day " << days;
     }
     constexpr DWORD k2024 = 3913056000u;  // 2024-01-01 00:00:00 UTC, a Monday
-    const std::tuple<DWORD, DWORD, ULONGLONG, const char*> cases[] = {
+    const std::tuple<ULONGLONG, DWORD, ULONGLONG, const char*> cases[] = {
         {k2024, 0xFFF00000u, 0, "2024-01-01 00:00:01.000 1"},               // 999.76 ms round up to a second
         {k2024, 8589935u, 1999, "2024-01-01 00:00:02.001 1"},               // 2 ms + 1.999 s
         {k2024 + 3599, 0x80000000u, 61250, "2024-01-01 01:01:00.750 1"},    // .500 + 61.250 s
         {k2024, 0, 50ull * 86400 * 1000 + 7, "2024-02-20 00:00:00.007 2"},  // beyond 32 bits of ms
+        {0xFFFFFFFFu, 0x80000000u, 600, "2036-02-07 06:28:16.100 4"},       // carried over the wrap
     };
     for (const auto& [seconds, fraction, elapsedMs, expected] : cases) {
         SYSTEMTIME st{};
         CNetTime::NtpToSystemTime(seconds, fraction, elapsedMs, st);
         EXPECT_EQ(Text(st), expected);
+    }
+}
+
+TEST(NetTimeTest, AReplysSecondsAreReadInTheEraNearestTheMachinesClock)
+{
+    constexpr ULONGLONG kWrap = 1ull << 32;  // 2036-02-07 06:28:16 UTC
+    constexpr ULONGLONG k2024 = 3913056000u;
+    const std::tuple<ULONGLONG, DWORD, const char*> cases[] = {
+        // machine clock, reply's seconds field, the reading
+        {kWrap - 5, 0xFFFFFFFDu, "2036-02-07 06:28:13.000 4"},  // both before the wrap
+        {kWrap - 5, 2, "2036-02-07 06:28:18.000 4"},            // the server already past it
+        {kWrap + 5, 0xFFFFFFFEu, "2036-02-07 06:28:14.000 4"},  // the server not yet past it
+        {kWrap + 5, 3, "2036-02-07 06:28:19.000 4"},            // both after the wrap
+        {kWrap, 0, "2036-02-07 06:28:16.000 4"},
+        {k2024, k2024 + 3600, "2024-01-01 01:00:00.000 1"},
+        {k2024, 2, "2036-02-07 06:28:18.000 4"},                        // twelve years ahead is nearer than 124 behind
+        {kWrap + 2016466304u, 2016466304u, "2100-01-01 00:00:00.000 5"},  // in the second era
+        {10, 0xFFFFFFF0u, "2036-02-07 06:28:00.000 4"},                 // never before 1900
+        {0, static_cast<DWORD>(k2024), "2024-01-01 00:00:00.000 1"},
+    };
+    for (const auto& [machine, seconds, expected] : cases) {
+        SYSTEMTIME st{};
+        CNetTime::NtpToSystemTime(CNetTime::NtpSecondsNear(seconds, machine), 0, 0, st);
+        EXPECT_EQ(Text(st), expected) << "machine " << machine << ", reply " << seconds;
     }
 }
 
@@ -71,9 +97,15 @@ TEST(NetTimeTest, SynchronisesOnceThenFollowsTheServersReplies)
     const char* const servers[] = {"127.0.0.2", "127.0.0.1"};  // the first one never answers
     CWinsockSession winsock;
     std::atomic<int> answers{0}, badRequests{0};
+    std::set<ULONGLONG> transmitTimes;  // the stand-in's thread only, until it is shut down
     const SntpResponder respond = [&](const SntpRequest& request) {
-        badRequests += request.bytes.size() != 48 || request.bytes[0] != 0x0B ||  // no leap warning, version 1, client
-                       std::any_of(request.bytes.begin() + 1, request.bytes.end(), [](auto b) { return b != 0; });
+        ULONGLONG transmit = 0;
+        for (std::size_t i = 40; i < request.bytes.size() && i < 48; ++i)
+            transmit = transmit << 8 | request.bytes[i];
+        // No leap warning, version 1, client; zero up to a transmit time no earlier request had.
+        badRequests += request.bytes.size() != 48 || request.bytes[0] != 0x0B ||
+                       std::any_of(request.bytes.begin() + 1, request.bytes.begin() + 40, [](auto b) { return b != 0; }) ||
+                       !transmitTimes.insert(transmit).second;
         // Every answer after the first is a day later: the time base taken at synchronisation stays.
         return std::vector<SntpDatagram>{{SntpReply(kServerSeconds + (answers++ ? 86400 : 0), 0x40000000u)}};
     };
@@ -108,6 +140,52 @@ TEST(NetTimeTest, SynchronisesOnceThenFollowsTheServersReplies)
     server = std::make_unique<SntpStandIn>(std::vector<std::string>{"127.0.0.1"}, 47102, respond);
     EXPECT_TRUE(WaitUntil([&] { return client.GetNetTime(reading); }, 20000)) << "never connected again";
     EXPECT_EQ(reading.wDay, 1) << "a later answer replaced the time base";
-    EXPECT_EQ(badRequests.load(), 0) << "a request is 0x0B and 47 zero bytes";
+    EXPECT_TRUE(client.Stop(20000));
+    server->Shutdown();
+    EXPECT_EQ(badRequests.load(), 0) << "a request is 0x0B, 39 zero bytes and a transmit time of its own";
+    EXPECT_GT(transmitTimes.size(), 2u);
+}
+
+// Datagrams from the asked address and port that are not the answer to the request open there: a
+// forged originate, none, the originate of the request before. The forger's clock reads 2030-06-01,
+// the server's 2035-01-01.
+TEST(NetTimeTest, ForgedAndStaleRepliesNeitherSetTheClockNorKeepItConnected)
+{
+    constexpr DWORD kForgedSeconds = 4115491200u;
+    constexpr DWORD kServerSeconds = 4260211200u;
+    const char* const servers[] = {"127.0.0.1"};
+    CWinsockSession winsock;
+    std::atomic<bool> staleOnly{false};
+    std::vector<std::uint8_t> previousTransmit;  // the stand-in's thread only
+    const SntpResponder respond = [&](const SntpRequest& request) {
+        const std::vector<std::uint8_t> forged = SntpReply(kForgedSeconds, 0);
+        std::vector<SntpDatagram> replies;
+        if (request.index == 0) {  // the first request gets forgeries only, so the attempt times out
+            std::vector<std::uint8_t> guess(TransmitField(request).begin(), TransmitField(request).end());
+            guess.back() ^= 1;
+            replies = {{WithOriginate(forged, guess), true}, {forged, true}};
+        } else if (request.index == 1) {
+            replies = {{WithOriginate(forged, previousTransmit), true}, {SntpReply(kServerSeconds, 0)}};
+        } else {
+            replies = {{WithOriginate(SntpReply(kServerSeconds, 0), previousTransmit), staleOnly.load()}};
+        }
+        previousTransmit.assign(TransmitField(request).begin(), TransmitField(request).end());
+        return replies;
+    };
+    SntpStandIn server(std::vector<std::string>{"127.0.0.1"}, 47103, respond);
+    ASSERT_TRUE(server.IsListening());
+    CNetTime client(servers, 47103);
+    client.m_hThread.Reset(CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, &client, 0, nullptr));
+
+    SYSTEMTIME reading{};
+    ASSERT_TRUE(WaitUntil([&] { return client.IsSynchronised(); }, 20000));
+    EXPECT_TRUE(client.GetNetTime(reading));
+    EXPECT_EQ(reading.wYear, 2035) << "a forged reply set the clock";
+
+    // Answers to the request before the open one keep coming, yet the connection turns abnormal.
+    staleOnly = true;
+    ASSERT_TRUE(WaitUntil([&] { return !client.GetNetTime(reading); }, 20000)) << "stale answers kept it connected";
+    EXPECT_LT(GetTickCount64() - server.LastSentTick(), 4500u) << "the stale answers had stopped";
+    EXPECT_EQ(reading.wYear, 2035);
     EXPECT_TRUE(client.Stop(20000));
 }

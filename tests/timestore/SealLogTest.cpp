@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "engine/OverlaySettings.h"
+#include <tuple>
+
+#include "timestore/OverlaySettings.h"
 #include "support/RecordingFiles.h"
 #include "support/SntpStandIn.h"
 #include "support/TestSupport.h"
 #include "timestore/NetTime.h"
 #include "timestore/SealContext.h"
 #include "timestore/SealLog.h"
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 #include "timestore/VideoStore.h"
 
 using namespace testsupport;
@@ -76,6 +78,11 @@ TEST_F(SealLogTest, Sha256AgreesWithTheHostAndRecordLinesRefuseChanges)
     for (const std::string& bad : {line.substr(0, line.size() - 1), std::string("v0=a\thash=") + std::string(64, 'g'),
                                    "v0=a\\q\t" + hash, "=a\t" + hash, "noequals\t" + hash})
         EXPECT_EQ(CSealRecord::Parse(bad, back), CSealRecord::Parsed::kMalformed) << bad;
+    // A write that took fewer bytes than it was given failed, whatever the system reported.
+    EXPECT_EQ(CSealLog::WriteOutcome(TRUE, 10, 10, ERROR_SUCCESS), S_OK);
+    for (const auto& [ok, written, error] : {std::tuple{TRUE, 9, ERROR_SUCCESS}, {TRUE, 0, ERROR_SUCCESS},
+                                             {FALSE, 0, ERROR_SUCCESS}, {FALSE, 4, ERROR_DISK_FULL}})
+        EXPECT_TRUE(FAILED(CSealLog::WriteOutcome(ok, written, 10, error))) << ok << " " << written;
 }
 
 // Records are numbered and chained across reopening; a last line cut short is ended and continued by
@@ -98,24 +105,103 @@ TEST_F(SealLogTest, ChainsAcrossRestartsAndContinuesACutLine)
         EXPECT_EQ(records[i].Get("n"), std::to_string(i));
         EXPECT_EQ(records[i].Get("prev"), i ? records[i - 1].Get("hash") : CSealRecord::kNoPrevious);
     }
+    // Cut just before its line end, the last record is whole: it is ended and the chain goes on from it.
     std::vector<std::uint8_t> bytes = ReadBytes(m_log);
-    bytes.resize(bytes.size() - 30);  // inside the hash of record 4
+    bytes.pop_back();
+    WriteBytes(m_log, bytes);
+    std::string fragment = "-";
+    {
+        CSealLog log;
+        ASSERT_EQ(log.Open(m_log, &fragment), S_OK);
+        ASSERT_EQ(log.Append(CSealRecord{}), S_OK);
+    }
+    EXPECT_EQ(fragment, "-");
+    const std::vector<CSealRecord> ended = Records(m_log);
+    ASSERT_EQ(ended.size(), 5u);
+    EXPECT_EQ(ended[4].Get("seq") + " " + ended[4].Get("prev"), "5 " + records[3].Get("hash"));
+
+    bytes = ReadBytes(m_log);
+    bytes.resize(bytes.size() - 30);  // inside the hash of record 5
     WriteBytes(m_log, bytes);
     CSealLog log;
-    std::string fragment;
     ASSERT_EQ(log.Open(m_log, &fragment), S_OK);
     const std::vector<std::uint8_t> after = ReadBytes(m_log);
     EXPECT_EQ(std::vector(after.begin(), after.begin() + std::min(after.size(), bytes.size())), bytes)
         << "nothing written is rewritten";
     const std::vector<CSealLog::Line> lines = CSealLog::ReadLines(m_log);
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(fragment, lines[3].text);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(fragment, lines[4].text);
     CSealRecord resumed;
-    ASSERT_EQ(CSealRecord::Parse(lines[4].text, resumed), CSealRecord::Parsed::kOk);
+    ASSERT_EQ(CSealRecord::Parse(lines[5].text, resumed), CSealRecord::Parsed::kOk);
     EXPECT_EQ(resumed.Get("kind") + " " + resumed.Get("seq") + " " + resumed.Get("cut_line") + " " +
                   resumed.Get("cut_sha256") + " " + resumed.Get("prev"),
-              "resumed 4 4 " + CSha256::OfText(lines[3].text) + " " + records[2].Get("hash"))
+              "resumed 5 5 " + CSha256::OfText(lines[4].text) + " " + records[3].Get("hash"))
         << "numbered and continued from the last whole record";
+}
+
+// A full disk: the start-up repair of a cut line and a seal cannot be written. The log is left as it
+// was, not open as if repaired; both are written once there is room, at the latest when the program
+// ends. A seal the program could not write before it ended is named in the log at the next start.
+TEST_F(SealLogTest, AFullDiskDelaysTheRepairAndTheSealsButLosesNoneSilently)
+{
+    const std::wstring folder = m_folder.File(L"small"), temp = folder + L"\\RECORDING.AVI";
+    const SmallDisk disk(folder, 1);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a small file system here: " << disk.Log();
+    const std::wstring log = CSealer::LogPath(folder);
+    // On the test's file system a write fails only when it needs a new page: the log ends on one.
+    const auto toPage = [&](std::size_t more) { return 4096 - (ReadBytes(log).size() + more) % 4096; };
+    const auto commitOnFullDisk = [&](int minute) {
+        WriteRecording(temp, 600);
+        disk.Fill();
+        CVideoStore store;
+        store.m_strFolder = folder;
+        store.m_nRetainMinutes = 60;
+        ASSERT_TRUE(store.CommitRecording(temp, CDateTime::FromSystemTime(MakeSystemTime(2024, 3, 5, 9, minute)), 600));
+        const std::vector<std::uint8_t> before = ReadBytes(log);
+        ASSERT_TRUE(store.m_sealer.WaitIdle(30000));
+        EXPECT_EQ(ReadBytes(log), before) << "nothing written on the full disk";
+        if (minute == 0)
+            disk.Free();  // before the program ends
+    };
+    {
+        CSealLog seals;
+        ASSERT_EQ(seals.Open(log), S_OK);
+        ASSERT_EQ(seals.Append(CSealRecord{}), S_OK);
+    }
+    std::string cut = "seq=2\tkind=recording\tname=";
+    cut.append(toPage(cut.size()), 'x');
+    std::vector<std::uint8_t> bytes = ReadBytes(log);
+    bytes.insert(bytes.end(), cut.begin(), cut.end());
+    WriteBytes(log, bytes);
+    commitOnFullDisk(0);
+    {
+        CSealRecord padding;
+        padding.Set("seq", "4"), padding.Set("padding", ""), padding.Set("prev", CSealRecord::kNoPrevious);
+        padding.Set("padding", std::string(toPage(padding.Seal().size() + 1), 'p'));
+        CSealLog seals;
+        ASSERT_EQ(seals.Open(log), S_OK);
+        ASSERT_EQ(seals.Append(padding), S_OK);
+    }
+    commitOnFullDisk(1);  // ends on the full disk
+    disk.Free();
+    {
+        CVideoStore restarted;
+        restarted.m_strFolder = folder;
+        restarted.m_nRetainMinutes = 60;
+        (void)restarted.ScanFolder();
+        ASSERT_TRUE(restarted.m_sealer.WaitIdle(30000));
+    }
+    const std::vector<CSealLog::Line> lines = CSealLog::ReadLines(log);
+    ASSERT_EQ(lines.size(), 6u);
+    std::string told;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        CSealRecord record;
+        ASSERT_EQ(CSealRecord::Parse(lines[i].text, record), CSealRecord::Parsed::kOk) << lines[i].text;
+        if (record.Has("kind"))
+            told += record.Get("kind") + " " + record.Get("name") + record.Get("cut_line") + "; ";
+    }
+    EXPECT_EQ(told, "resumed 2; recording 20240305-090000.AVI; unsealed 20240305-090100.AVI; ");
 }
 
 // What the catalogue accepts, what retention deletes and what the scan recycles each leave a record,

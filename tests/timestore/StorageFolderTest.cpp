@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "support/RecordingFiles.h"
 #include "support/TestSupport.h"
+#include "timestore/SealLog.h"
 #include "timestore/StorageFolder.h"
 #include "timestore/VideoStore.h"
 
 using namespace testsupport;
 
 // The start-up scan over one file of each kind the folder rules tell apart, with and without
-// cleaning: only the recording is catalogued, every other file is kept or recycled, never
-// destroyed, and nothing inside a sub-folder is touched.
+// cleaning: only the recordings are catalogued, however short, and the log notes them as not sealed
+// (nothing sealed them); every other file is kept or recycled, never destroyed, and nothing inside a
+// sub-folder is touched.
 TEST(StorageFolderTest, ScanCataloguesRecordingsAndKeepsOrRecyclesEverythingElse)
 {
     // Wine recycles into the freedesktop trash only when its folders exist; else it deletes.
@@ -20,17 +24,18 @@ TEST(StorageFolderTest, ScanCataloguesRecordingsAndKeepsOrRecyclesEverythingElse
     AviLibrary avi;
     for (const int clean : {0, 1}) {
         TempFolder folder(L"storage");
-        WriteRecording(folder.File(L"20240101-100000.avi"), 20);  // the only recording
+        WriteRecording(folder.File(L"20240101-100000.avi"), 20);
         WriteRecording(folder.File(L"20241301-100000.AVI"), 20);  // month 13
         WriteRecording(folder.File(L"RECORDING.AVI"), 20);        // the name of the file being written
         WriteText(folder.File(L"20240102-100000.AVI"), "not a video");
-        WriteRecording(folder.File(L"20240103-100000.AVI"), 9);  // under a second
+        WriteRecording(folder.File(L"20240103-100000.AVI"), 9);  // under a second: a recording all the same
         WriteRecording(folder.File(L"20240104-100000.AVI"), 20);
         MakeRateBelowOneFramePerSecond(folder.File(L"20240104-100000.AVI"));
         WriteText(folder.File(L"lumeno-note.txt"), "keep me");
         CreateDirectoryW(folder.File(L"sub").c_str(), nullptr);
         WriteRecording(folder.File(L"sub\\20240105-100000.AVI"), 20);
         WriteText(folder.File(L"sub\\other.txt"), "inside a sub-folder");
+        const std::wstring log = CSealer::LogPath(folder.Path());
         const std::wstring before = ListFolder(folder.Path());
 
         CVideoStore store;
@@ -39,9 +44,15 @@ TEST(StorageFolderTest, ScanCataloguesRecordingsAndKeepsOrRecyclesEverythingElse
         store.m_bCleanOtherFiles = clean;
         store.ScanFolder();
         ASSERT_TRUE(store.m_sealer.WaitIdle(30000));
-        EXPECT_EQ(store.ReadFigures().nCount, 1u);
+        EXPECT_EQ(store.ReadFigures().nCount, 2u);
         // What was recycled is told in the seal log of the program's sub-folder.
-        EXPECT_EQ(ListFolder(folder.Path()), clean ? L"20240101-100000.avi LumenoData\\ sub\\" : before);
+        EXPECT_EQ(ListFolder(folder.Path()), clean ? L"20240101-100000.avi 20240103-100000.AVI LumenoData\\ sub\\" : before);
+        std::multiset<std::string> unsealed;
+        for (const CSealLog::Line& line : CSealLog::ReadLines(log))
+            if (CSealRecord record; CSealRecord::Parse(line.text, record) == CSealRecord::Parsed::kOk &&
+                                    record.Get("kind") == "unsealed")
+                unsealed.insert(record.Get("name"));
+        EXPECT_EQ(unsealed, (std::multiset<std::string>{"20240101-100000.avi", "20240103-100000.AVI"}));
         EXPECT_EQ(ListFolder(folder.File(L"sub")), L"20240105-100000.AVI other.txt");
         const auto recycled = ReadBytes(Widen("Z:" + trash + "/lumeno-note.txt"));
         EXPECT_EQ(std::string(recycled.begin(), recycled.end()), clean ? "keep me" : "");

@@ -5,7 +5,7 @@
 #include "support/TsaStandIn.h"
 #include "timestore/DerReader.h"
 #include "timestore/SealLog.h"
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 #include "timestore/TimeStampRequest.h"
 #include "timestore/TimeStampToken.h"
 #include "timestore/VideoStore.h"

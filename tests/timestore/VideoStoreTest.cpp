@@ -2,6 +2,7 @@
 
 #include "support/RecordingFiles.h"
 #include "support/TestSupport.h"
+#include "timestore/SealLog.h"
 #include "timestore/VideoStore.h"
 
 using namespace testsupport;
@@ -77,4 +78,30 @@ TEST_F(VideoStoreTest, RetentionKeepsTheNewestThatFitAndDeletesTheRest)
     ASSERT_TRUE(m_store.m_sealer.WaitIdle(30000));
     EXPECT_EQ(ListFolder(m_folder.Path()), L"20240101-100100.AVI 20240101-100200.AVI LumenoData\\");
     EXPECT_EQ(m_store.ReadFigures().nCount, 2u);
+}
+
+// The zone moved eight hours west between the second and the third recording: their names run against
+// the order they were made in, which their seals keep. Retention follows the seals, and a recording
+// finished now is the newest whatever its name says.
+TEST_F(VideoStoreTest, RetentionFollowsWhenRecordingsStartedNotTheirNames)
+{
+    const std::wstring names[] = {L"20240101-180000.AVI", L"20240101-180100.AVI", L"20240101-100200.AVI",
+                                  L"20240101-100300.AVI"};
+    CSealLog log;
+    ASSERT_EQ(log.Open(CSealer::LogPath(m_folder.Path())), S_OK);
+    for (int i = 0; i < 4; ++i) {
+        WriteRecording(m_folder.File(names[i]), 600);
+        CSealRecord seal;
+        seal.Set("kind", "recording"), seal.Set("name", Narrow(names[i])), seal.Set("utc_source", "machine");
+        seal.Set("start_utc", "2024-01-01T10:0" + std::to_string(i) + ":00.000Z");
+        ASSERT_EQ(log.Append(seal), S_OK);
+    }
+    log.Close();
+    m_store.m_nRetainMinutes = 2;
+    (void)m_store.ScanFolder();
+    ASSERT_TRUE(m_store.m_sealer.WaitIdle(30000));
+    EXPECT_EQ(ListFolder(m_folder.Path()), L"20240101-100200.AVI 20240101-100300.AVI LumenoData\\");
+    ASSERT_TRUE(Commit(MakeSystemTime(2024, 1, 1, 10, 1), 600));
+    ASSERT_TRUE(m_store.m_sealer.WaitIdle(30000));
+    EXPECT_EQ(ListFolder(m_folder.Path()), L"20240101-100100.AVI 20240101-100300.AVI LumenoData\\");
 }

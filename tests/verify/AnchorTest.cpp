@@ -6,7 +6,7 @@
 #include "timestore/Sealer.h"
 #include "timestore/TimeStampRequest.h"
 #include "timestore/TimeStampToken.h"
-#include "tools/verify/FolderCheck.h"
+#include "verify/FolderCheck.h"
 
 using namespace testsupport;
 

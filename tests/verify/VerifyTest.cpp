@@ -14,9 +14,9 @@
 #include "timestore/NetTime.h"
 #include "timestore/RecordingName.h"
 #include "timestore/SealLog.h"
-#include "tools/verify/FolderCheck.h"
-#include "tools/verify/FrameDecoder.h"
-#include "tools/verify/Moment.h"
+#include "verify/FolderCheck.h"
+#include "media/FrameDecoder.h"
+#include "verify/Moment.h"
 
 using namespace testsupport;
 
@@ -109,7 +109,7 @@ protected:
         ASSERT_TRUE(desktop.Shown());
         CNetTime netTime{kServers, 12441};
         const auto overlay = std::make_shared<const OverlaySettings>(OverlaySettings{0, L"张三", L"MT5", L"88001234"});
-        CRecordThread recorder(netTime, [&] { return overlay; });
+        CRecordThread recorder(netTime, [&] { return overlay; }, ProgramBanner());
         ASSERT_TRUE(recorder.Start(s_session->Path(), 60, FALSE, desktop.NotifyWindow()));
         for (int file = 0; file < 3; ++file) {
             recorder.SetRecording(TRUE);

@@ -5,7 +5,7 @@
 // not a test.
 
 #include "engine/EncoderThread.h"
-#include "engine/VideoFileWriter.h"
+#include "media/VideoFileWriter.h"
 #include "support/TestSupport.h"
 
 #include <array>

@@ -4,7 +4,7 @@
 // per recorded minute, disk use and peak memory. A measurement, not a test; tools/bench-record.sh
 // runs it on a busy trading-desk screen of each size.
 
-#include "engine/AviFileReader.h"
+#include "media/AviFileReader.h"
 #include "engine/RecordThread.h"
 #include "framework/WinsockSession.h"
 #include "support/TestSupport.h"
@@ -54,7 +54,7 @@ int main(int argc, char** argv)
         // A second argument names a folder that keeps the recordings for a look afterwards.
         const std::wstring keep = argc > 2 ? testsupport::Widen(argv[2]) : L"";
         auto overlay = std::make_shared<const OverlaySettings>(OverlaySettings{-5, L"张三", L"MT5", L"88001234"});
-        CRecordThread recorder(g_netTime, [&] { return overlay; });
+        CRecordThread recorder(g_netTime, [&] { return overlay; }, testsupport::ProgramBanner());
         recorder.Start(keep.empty() ? folder.Path() : keep, 600, FALSE, nullptr);
         const double cpu0 = CpuSeconds();
         const ULONGLONG t0 = GetTickCount64();

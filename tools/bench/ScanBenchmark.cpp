@@ -104,6 +104,7 @@ void MeasureInsertion(int n)
     for (int i : order) {
         CVideoInfo record;
         record.m_dtStart = CDateTime(base.m_dt + i / 1440.0, CDateTime::kValid);
+        record.m_llStartUtc = UtcTicksOfLocal(record.m_dtStart);
         record.m_nDuration = 60;
         std::move(record).AddToStore(store);
     }

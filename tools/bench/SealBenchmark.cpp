@@ -10,14 +10,14 @@
 #include <sstream>
 
 #include "engine/RecordThread.h"
-#include "engine/RecordingRepair.h"
+#include "media/RecordingRepair.h"
 #include "framework/WinsockSession.h"
 #include "support/RecordingFiles.h"
 #include "support/TestSupport.h"
 #include "timestore/NetTime.h"
 #include "timestore/RecordingName.h"
 #include "timestore/SealLog.h"
-#include "timestore/Sha256.h"
+#include "framework/Sha256.h"
 
 int main(int argc, char** argv)
 {
@@ -27,7 +27,7 @@ int main(int argc, char** argv)
     {
         testsupport::TempFolder folder(L"bench-seal");
         auto overlay = std::make_shared<const OverlaySettings>(OverlaySettings{-5, L"张三", L"MT5", L"88001234"});
-        CRecordThread recorder(g_netTime, [&] { return overlay; });
+        CRecordThread recorder(g_netTime, [&] { return overlay; }, testsupport::ProgramBanner());
         recorder.Start(folder.Path(), 600, FALSE, nullptr);
         recorder.SetRecording(TRUE);
         Sleep(static_cast<DWORD>(seconds) * 1000);

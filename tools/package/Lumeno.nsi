@@ -41,14 +41,14 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileDescription" "Lumeno ${VERSION} å
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "Copyright (C) Lumeno"
 
 ; A running Lumeno is asked to end through its own exit path, which finishes the file being written;
-; it is never killed. Waits until its single-instance mutex is gone (at most a minute).
+; it is never killed. The request goes to every top-level window, so that it reaches the main window
+; (hidden while recording) and also the settings dialog of a Lumeno still in its first start, which
+; has no main window yet. Then waits until the single-instance mutex is gone (at most a minute).
 !macro EndRunningLumeno un
 Function ${un}EndRunningLumeno
-  FindWindow $0 "#32770" "Lumeno"
-  ${If} $0 != 0
-    System::Call 'user32::RegisterWindowMessageW(w "Lumeno.Exit") i .r1'
-    SendMessage $0 $1 0 0 /TIMEOUT=60000
-  ${EndIf}
+  System::Call 'user32::RegisterWindowMessageW(w "Lumeno.Exit") i .r1'
+  ; HWND_BROADCAST, SMTO_ABORTIFHUNG, at most a minute for each window.
+  System::Call 'user32::SendMessageTimeoutW(p 0xffff, i r1, p 0, p 0, i 2, i 60000, *p .r4)'
   StrCpy $2 0
   ${Do}
     System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "Local\Lumeno.SingleInstance") p .r3'
