@@ -34,7 +34,10 @@ public:
     XvidDecoder(const XvidDecoder&) = delete;
     XvidDecoder& operator=(const XvidDecoder&) = delete;
 
-    // Decodes one chunk into `image`: the stream header in front of a key frame is read first.
+    // Decodes one chunk into `image`. The picture's size is the one the decoder reports when it reads
+    // a stream header (never the file's word): the image is made in that size at the first report,
+    // and a report of another size, or a picture before any report, is refused before a byte is
+    // written, so a hostile stream cannot make the decoder write past the image.
     bool Decode(std::vector<std::uint8_t>& data, lumeno::CImage& image)
     {
         auto* bytes = data.data();
@@ -45,15 +48,19 @@ public:
             frame.version = XVID_VERSION;
             frame.bitstream = bytes;
             frame.length = left;
-            frame.output.csp = XVID_CSP_BGRA;
-            frame.output.plane[0] = image.GetBits();
-            frame.output.stride[0] = image.GetPitch();
+            frame.output.csp = m_bSized ? XVID_CSP_BGRA : XVID_CSP_NULL;
+            frame.output.plane[0] = m_bSized ? image.GetBits() : nullptr;
+            frame.output.stride[0] = m_bSized ? image.GetPitch() : 0;
             xvid_dec_stats_t stats{};
             stats.version = XVID_VERSION;
             const int used = CXvidLibrary::Shared().Decore(m_handle, XVID_DEC_DECODE, &frame, &stats);
-            if (used <= 0)
+            if (used <= 0 || used > left)
+                return false;
+            if (stats.type == XVID_TYPE_VOL && !Sized(stats.data.vol.width, stats.data.vol.height, image))
                 return false;
             picture = stats.type > 0;
+            if (picture && !m_bSized)
+                return false;
             bytes += used;
             left -= used;
         }
@@ -61,7 +68,17 @@ public:
     }
 
 private:
+    bool Sized(int width, int height, lumeno::CImage& image)
+    {
+        constexpr int kMaxSide = 16384;
+        if (m_bSized)
+            return width == image.GetWidth() && height == image.GetHeight();
+        m_bSized = width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide && image.Create(width, height, 32);
+        return m_bSized;
+    }
+
     void* m_handle = nullptr;
+    bool m_bSized = false;
 };
 
 }  // namespace
@@ -79,8 +96,6 @@ HRESULT CFrameDecoder::Decode(const std::wstring& path, long long position, lume
     if (position < 0 || static_cast<std::size_t>(position) >= chunks.size() ||
         first > static_cast<std::size_t>(position))
         return E_INVALIDARG;
-    if (!image.Create(width, height, 32))
-        return E_OUTOFMEMORY;
 
     // Back to the last picture of the position, then to the key frame it depends on.
     std::vector<std::uint8_t> data;

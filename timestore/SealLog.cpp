@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "framework/Sha256.h"
+#include "timestore/SealFormat.h"
 
 HRESULT CSealLog::Open(const std::wstring& path, std::string* cutFragment)
 {
@@ -62,12 +63,8 @@ HRESULT CSealLog::Open(const std::wstring& path, std::string* cutFragment)
 std::string CSealLog::Chained(const CSealRecord& record) const
 {
     CSealRecord line;
-    line.Set(CSealRecord::kSeqKey, std::to_string(m_nLastSeq + 1));
-    for (const auto& [key, value] : record.m_fields)
-        if (key != CSealRecord::kSeqKey && key != CSealRecord::kPrevKey && key != CSealRecord::kHashKey)
-            line.Set(key, value);
-    line.Set(CSealRecord::kPrevKey, m_strLastHash);
-    return line.Seal();
+    // Empty for a record not of the one layout: a reader would take it for tampering.
+    return CSealFormat::Arrange(record, m_nLastSeq + 1, m_strLastHash, line) ? line.Seal() : std::string();
 }
 
 void CSealLog::Advance(const std::string& line)
@@ -81,6 +78,8 @@ HRESULT CSealLog::Append(const CSealRecord& record)
     if (!m_hFile)
         return E_HANDLE;
     const std::string text = Chained(record);
+    if (text.empty())
+        return E_INVALIDARG;
     if (const HRESULT hr = WriteAtEnd(text + "\n"); FAILED(hr))
         return hr;
     Advance(text);

@@ -40,8 +40,9 @@ public:
     void Close() { m_hFile.Reset(); }
     [[nodiscard]] const std::wstring& Path() const { return m_strPath; }
 
-    // Gives the record its "seq" (first) and "prev" (last before the hash), writes it as one line and
-    // flushes it. The record keeps the fields it was given; on failure the chain does not move.
+    // Writes the record as one line in its kind's layout (CSealFormat: "seq" first, "prev" last before
+    // the hash) and flushes it. E_INVALIDARG for a record that does not fit its layout; on any
+    // failure the chain does not move.
     [[nodiscard]] HRESULT Append(const CSealRecord& record);
 
     // The newest record in the chain: its seq (0 for none) and hash.

@@ -7,22 +7,9 @@
 #include <cstdio>
 
 #include "framework/Sha256.h"
+#include "timestore/SealFormat.h"
 
 const std::string CSealRecord::kNoPrevious(CSha256::kHexLength, '0');
-
-namespace {
-
-bool IsHex64(std::string_view text)
-{
-    return text.size() == CSha256::kHexLength && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-}
-
-bool IsKey(std::string_view key)
-{
-    return !key.empty() && key.find_first_not_of("abcdefghijklmnopqrstuvwxyz_0123456789") == std::string_view::npos;
-}
-
-}  // namespace
 
 void CSealRecord::Set(std::string_view key, std::string value)
 {
@@ -74,28 +61,7 @@ std::string CSealRecord::Seal() const
 
 CSealRecord::Parsed CSealRecord::Parse(std::string_view line, CSealRecord& record)
 {
-    record.m_fields.clear();
-    const std::string marker = std::string("\t").append(kHashKey).append("=");
-    const std::size_t at = line.rfind(marker);
-    if (at == std::string_view::npos || !IsHex64(line.substr(at + marker.size())))
-        return Parsed::kMalformed;
-    const std::string_view body = line.substr(0, at);
-    for (std::size_t from = 0; from <= body.size();) {
-        std::size_t end = body.find('\t', from);
-        if (end == std::string_view::npos)
-            end = body.size();
-        const std::string_view field = body.substr(from, end - from);
-        const std::size_t equals = field.find('=');
-        std::string value;
-        if (equals == std::string_view::npos || !IsKey(field.substr(0, equals)) ||
-            !Unescape(field.substr(equals + 1), value))
-            return Parsed::kMalformed;
-        record.m_fields.emplace_back(std::string(field.substr(0, equals)), std::move(value));
-        from = end + 1;
-    }
-    const std::string hash(line.substr(at + marker.size()));
-    record.m_fields.emplace_back(std::string(kHashKey), hash);
-    return CSha256::OfText(body) == hash ? Parsed::kOk : Parsed::kBadHash;
+    return CSealFormat::Read(line, record).result;
 }
 
 std::string CSealRecord::Escape(std::string_view value)

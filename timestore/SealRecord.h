@@ -32,9 +32,9 @@ public:
     // The complete line (no line end): every field but "hash", then the hash over them.
     [[nodiscard]] std::string Seal() const;
 
-    // Reads a line (no line end). kMalformed for anything that is not key=value fields ending in
-    // a well-formed hash; kBadHash when the hash does not match the rest of the line (the fields
-    // are read all the same).
+    // Reads a line (no line end) by the one layout of seal records (CSealFormat): kMalformed for
+    // anything else; kBadHash when the hash does not match the rest of the line (the fields are read
+    // all the same).
     [[nodiscard]] static Parsed Parse(std::string_view line, CSealRecord& record);
 
     [[nodiscard]] static std::string Escape(std::string_view value);

@@ -244,12 +244,14 @@ void CSealer::WriteUnwritten()
         if (!OpenLog(m_unwritten.front().strFolder))
             return;
         const CSealRecord& record = m_unwritten.front().record;
-        if (FAILED(m_log.Append(record))) {
+        const HRESULT hr = m_log.Append(record);
+        if (FAILED(hr) && hr != E_INVALIDARG) {
             m_log.Close();
             return;
-        }
-        m_stamper.NoteHead(m_unwritten.front().strFolder, m_log.LastSeq(), m_log.LastHash(),
-                           record.Get(CSealRecord::kKindKey) == "recording");
+        }  // a record the layout refuses would refuse again forever: it stays unsealed, never blocks the rest
+        if (SUCCEEDED(hr))
+            m_stamper.NoteHead(m_unwritten.front().strFolder, m_log.LastSeq(), m_log.LastHash(),
+                               record.Get(CSealRecord::kKindKey) == "recording");
         m_unwritten.pop_front();
     }
 }

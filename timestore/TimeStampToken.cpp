@@ -18,8 +18,9 @@ constexpr const char* kContentTypeOid = "1.2.840.113549.1.9.3";
 constexpr const char* kMessageDigestOid = "1.2.840.113549.1.9.4";
 constexpr const char* kExtendedKeyUsageOid = "2.5.29.37";
 constexpr const char* kTimeStampingOid = "1.3.6.1.5.5.7.3.8";
-// Tokens are a few kilobytes; a larger one is refused before any decoder sees it.
-constexpr std::size_t kMaxTokenBytes = 64 * 1024;
+// Tokens are a few kilobytes; a larger one is refused before any decoder sees it (and its base64
+// must fit in a seal record).
+constexpr std::size_t kMaxTokenBytes = 32 * 1024;
 
 std::string_view View(const CRYPT_DATA_BLOB& blob)
 {

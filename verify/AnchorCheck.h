@@ -1,14 +1,16 @@
 #pragma once
 
-// Checks the "stamp" records of a seal log: each names a record of the chain (its seq and hash)
-// and carries a time-stamp authority's token over that hash. A token must check (signature, its
-// own digest, imprint, timeStamping usage, a chain to a trusted root at its genTime); genTime never
-// goes back along the log; and no recording a stamp covers may claim to have started after that
-// stamp's genTime. What the last good stamp covers is "anchored": it existed by that genTime.
-// One object checks one log on the thread that calls Run.
+// Checks the "stamp" records of a seal log as the log is read: each names a record of the chain
+// (its seq and hash) and carries a time-stamp authority's token over that hash. A token must check
+// (signature, its own digest, imprint, timeStamping usage, a chain to a trusted root at its genTime);
+// genTime never goes back along the log; and no recording a stamp covers may claim to have started
+// after that stamp's genTime. What the last good stamp covers is "anchored": it existed by then.
+// Only the records after the last anchor are kept, so a long log costs no more than its tail.
+// One object checks one log on the thread that calls Feed.
 
+#include <functional>
+#include <map>
 #include <string>
-#include <vector>
 
 #include "timestore/SealRecord.h"
 
@@ -16,29 +18,33 @@ class CTrustRoots;
 
 class CAnchorCheck {
 public:
-    struct Numbered {
-        int nLine = 0;
-        CSealRecord record;
-    };
-    struct Problem {
-        int nLine = 0;
-        std::string strText;
-    };
+    // Where problems go: the line of the stamp record and what is wrong with it (printable).
+    using Problem = std::function<void(long long line, std::string text)>;
 
-    // `records`: the log's whole records whose own hash matches, in the order of the file.
-    void Run(const std::vector<Numbered>& records, const CTrustRoots& roots);
+    void Reset() { *this = CAnchorCheck(); }
+    // The next whole record whose own hash matches, in the order of the file.
+    void Feed(long long line, const CSealRecord& record, const CTrustRoots& roots, const Problem& problem);
 
     // The report's "Anchored:" line (without the line end).
     [[nodiscard]] std::string Summary() const;
     // Whether every record but the stamps themselves is covered by a good stamp.
-    [[nodiscard]] bool AllAnchored() const { return m_nUnanchored == 0; }
+    [[nodiscard]] bool AllAnchored() const;
 
-    std::vector<Problem> m_problems;
-    int m_nStamps = 0;              // good ones
-    long long m_nAnchoredSeq = 0;   // the highest seq a good stamp covers
-    std::string m_strAnchoredName;  // the last recording up to it
+private:
+    struct Kept {
+        std::string strHash;
+        bool bStamp = false;
+        bool bRecording = false;
+        std::string strName, strStartUtc;
+    };
+
+    void CheckStamp(long long line, const CSealRecord& r, const CTrustRoots& roots, const Problem& problem);
+
+    std::map<long long, Kept> m_kept;  // the anchored record and everything after it
+    long long m_nStamps = 0;           // good ones
+    long long m_nAnchoredSeq = 0;      // the highest seq a good stamp covers
+    std::string m_strAnchoredName;     // the last recording up to it
     std::string m_strGenTime, m_strTsa;
-    long long m_nUnanchored = 0;    // records after it, stamps not counted
-    long long m_nUnanchoredRecordings = 0;
-    long long m_nFirstUnanchoredSeq = 0, m_nLastSeq = 0;
+    long long m_llLastGenTime = 0;
+    std::string m_strLastGenText;
 };

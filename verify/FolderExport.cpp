@@ -2,25 +2,87 @@
 
 #include "framework/Handles.h"
 #include "framework/Utf8.h"
+#include "timestore/SealFormat.h"
+#include "timestore/SealLog.h"
+#include "timestore/SealLogReader.h"
 #include "timestore/SealRecord.h"
 #include "verify/FolderCheck.h"
 #include "verify/Moment.h"
 
 namespace {
 
-bool WriteWhole(const std::wstring& path, const std::string& bytes)
+// Writes a new file through a buffer of its own; any failed or short write fails the whole file.
+class BufferedFile {
+public:
+    explicit BufferedFile(const std::wstring& path)
+        : m_file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)),
+          m_bOk(static_cast<bool>(m_file))
+    {
+    }
+    void Add(std::string_view text)
+    {
+        m_strBuffer += text;
+        if (m_strBuffer.size() >= (1u << 20))
+            Flush();
+    }
+    [[nodiscard]] bool Close()
+    {
+        Flush();
+        m_bOk = m_bOk && FlushFileBuffers(m_file.Get());
+        m_file.Reset();
+        return m_bOk;
+    }
+
+private:
+    void Flush()
+    {
+        DWORD written = 0;
+        m_bOk = m_bOk && (m_strBuffer.empty() ||
+                          (WriteFile(m_file.Get(), m_strBuffer.data(), static_cast<DWORD>(m_strBuffer.size()),
+                                     &written, nullptr) &&
+                           written == m_strBuffer.size()));
+        m_strBuffer.clear();
+    }
+    lumeno::UniqueFile m_file;
+    bool m_bOk;
+    std::string m_strBuffer;
+};
+
+// The source's log up to its last line end as it was checked, then the export record that ends it.
+bool WriteLog(const CFolderCheck& source, long long fromMs, long long toMs, const std::wstring& path)
 {
-    const lumeno::UniqueFile file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size() && FlushFileBuffers(file.Get());
+    CSealLogReader reader;
+    if (!reader.Open(source.LogPath()))
+        return false;
+    BufferedFile out(path);
+    CSealLogReader::Line line;
+    CSealRecord record;
+    std::string last = CSealRecord::kNoPrevious;
+    long long seq = 0;
+    while (line.llNumber < source.m_llEndedLines && reader.Next(line) && line.ended && !line.bTooLong) {
+        out.Add(line.text);
+        out.Add("\n");
+        // The chain goes on from the last line that reads as a record, as the log itself does.
+        if (CSealFormat::Read(line.text, record).result != CSealRecord::Parsed::kMalformed) {
+            last = record.Get(CSealRecord::kHashKey);
+            seq = std::max(seq, record.GetNumber(CSealRecord::kSeqKey, 0));
+        }
+    }
+    CSealRecord scope, arranged;
+    scope.Set(CSealRecord::kKindKey, "export");
+    scope.Set("from", FormatMoment(fromMs));
+    scope.Set("to", FormatMoment(toMs));
+    scope.Set("at_utc", CSealLog::NowUtc());
+    if (reader.Failed() || !CSealFormat::Arrange(scope, seq + 1, last, arranged))
+        return false;
+    out.Add(arranged.Seal() + "\n");
+    return out.Close();
 }
 
 }  // namespace
 
 int ExportSpan(const CFolderCheck& source, long long fromMs, long long toMs, const std::wstring& outFolder,
-               std::string& report)
+               CFolderCheck& exported)
 {
     const std::wstring data = outFolder + L"\\LumenoData";
     (void)CreateDirectoryW(outFolder.c_str(), nullptr);
@@ -28,35 +90,24 @@ int ExportSpan(const CFolderCheck& source, long long fromMs, long long toMs, con
 
     int copied = 0;
     for (const CFolderCheck::Recording& r : source.m_recordings) {
-        if (r.seal.m_fields.empty() || r.llStartMs == 0 || r.EndMs() <= fromMs || r.llStartMs > toMs)
-            continue;
+        if (!r.bSealed || r.llStartMs == 0 || r.EndMs() <= fromMs || r.llStartMs > toMs ||
+            (r.verdict != CFolderCheck::Verdict::kIntact && r.verdict != CFolderCheck::Verdict::kAltered))
+            continue;  // a missing one is named by the export's own check
+        // The name read as a file name of the folder itself (CSealFormat): it cannot point elsewhere.
         const std::wstring name = FromUtf8(r.strName);
-        if (r.verdict == CFolderCheck::Verdict::kMissingExplained ||
-            r.verdict == CFolderCheck::Verdict::kMissingUnexplained)
-            continue;  // the export's own check names it
-        if (!CopyFileW((source.Folder() + L"\\" + name).c_str(), (outFolder + L"\\" + name).c_str(), FALSE))
+        if (!CopyFileW((source.Folder() + L"\\" + name).c_str(), (outFolder + L"\\" + name).c_str(), TRUE))
             return -1;
         ++copied;
     }
-
-    // The log goes whole and unchanged: the chain is checked from its first record, and a cut line
-    // stays as it was found.
-    std::string log;
-    for (const auto& line : source.m_lines)
-        log += line.text + (line.ended ? "\n" : "");
-    CSealRecord scope;
-    scope.Set("from", FormatMoment(fromMs).substr(0, 19));
-    scope.Set("to", FormatMoment(toMs).substr(0, 19));
-    if (!WriteWhole(data + L"\\seals.log", log) ||
-        !WriteWhole(data + L"\\" + CFolderCheck::kExportScopeName, scope.Seal() + "\n"))
+    if (!WriteLog(source, fromMs, toMs, data + L"\\" + CSealLog::kFileName))
         return -1;
 
-    CFolderCheck exported(outFolder);
+    exported = CFolderCheck(outFolder);
     exported.Run();
-    report = exported.Report();
-    if (!WriteWhole(outFolder + L"\\report.txt", "Exported from " + ToUtf8(source.Folder()) + "\n" +
-                                                     "Source folder's check:\n" + source.Report() +
-                                                     "\nThis export's check:\n" + report))
-        return -1;
-    return copied;
+    BufferedFile report(outFolder + L"\\report.txt");
+    report.Add("Exported from " + CSealFormat::Printable(ToUtf8(source.Folder())) + "\nSource folder's check:\n");
+    source.Report([&](std::string_view part) { report.Add(part); });
+    report.Add("\nThis export's check:\n");
+    exported.Report([&](std::string_view part) { report.Add(part); });
+    return report.Close() ? copied : -1;
 }

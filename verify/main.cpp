@@ -9,11 +9,14 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "framework/Handles.h"
 #include "framework/Image.h"
 #include "framework/Utf8.h"
 #include "timestore/RecordingName.h"
+#include "timestore/SealFormat.h"
 #include "timestore/SealRecord.h"
 #include "verify/FolderCheck.h"
 #include "verify/FolderExport.h"
@@ -28,43 +31,99 @@ constexpr int kFail = 1;
 constexpr int kUsage = 2;
 constexpr int kNotCovered = 3;
 
-void Print(const std::string& text)
+// Standard output through a buffer: a report of years of recordings is written as it is made.
+class Output {
+public:
+    ~Output() { Flush(); }
+    void operator()(std::string_view text)
+    {
+        m_strBuffer += text;
+        if (m_strBuffer.size() >= (1u << 16))
+            Flush();
+    }
+    void Flush()
+    {
+        DWORD written = 0;
+        (void)WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), m_strBuffer.data(), static_cast<DWORD>(m_strBuffer.size()),
+                        &written, nullptr);
+        m_strBuffer.clear();
+    }
+
+private:
+    std::string m_strBuffer;
+};
+Output g_out;
+
+void Print(std::string_view text)
 {
-    DWORD written = 0;
-    (void)WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    g_out(text);
 }
 
-int Usage()
+int Usage(const std::string& why = {})
 {
-    Print(
-        "usage: LumenoVerify FOLDER [--trust-root FILE]... [--require-anchor]\n"
-        "       LumenoVerify FOLDER --at \"YYYY-MM-DD HH:MM:SS\" [--png FILE]\n"
-        "       LumenoVerify FOLDER --export \"YYYY-MM-DD HH:MM:SS\" \"YYYY-MM-DD HH:MM:SS\" OUTDIR\n");
+    Print(why + (why.empty() ? "" : "\n") +
+          "usage: LumenoVerify FOLDER [--trust-root FILE]... [--require-anchor]\n"
+          "       LumenoVerify FOLDER --at \"YYYY-MM-DD HH:MM:SS\" [--png FILE]\n"
+          "       LumenoVerify FOLDER --export \"YYYY-MM-DD HH:MM:SS\" \"YYYY-MM-DD HH:MM:SS\" OUTDIR\n");
     return kUsage;
 }
 
 std::wstring FullPath(const std::wstring& path)
 {
-    wchar_t full[MAX_PATH * 4] = {};
-    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
-    std::wstring result = length > 0 && length < std::size(full) ? full : path;
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = size > 0 ? GetFullPathNameW(path.c_str(), size, full.data(), nullptr) : 0;
+    std::wstring result = length > 0 && length < size ? full.substr(0, length) : path;
     while (result.size() > 3 && (result.back() == L'\\' || result.back() == L'/'))
         result.pop_back();
     return result;
+}
+
+// Whether `inner` is `outer` or lies inside it, compared as Windows compares paths.
+bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer)
+{
+    if (inner.size() < outer.size() ||
+        CompareStringOrdinal(inner.c_str(), static_cast<int>(outer.size()), outer.c_str(),
+                             static_cast<int>(outer.size()), TRUE) != CSTR_EQUAL)
+        return false;
+    return inner.size() == outer.size() || inner[outer.size()] == L'\\' || outer.back() == L'\\';
+}
+
+bool IsEmptyOrMissing(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry{};
+    const lumeno::UniqueFind finder(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!finder)
+        return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
+    do {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0)
+            return false;
+    } while (FindNextFileW(finder.Get(), &entry));
+    return true;
+}
+
+// The verdict of the folder as a whole decides the exit status of every way of running.
+int FolderVerdict(const CFolderCheck& check, int otherwise)
+{
+    if (check.Passed())
+        return otherwise;
+    Print("The folder does not check: run LumenoVerify FOLDER for the report.\nResult: FAIL\n");
+    return kFail;
 }
 
 int FindMoment(const CFolderCheck& check, const std::string& when, std::wstring png)
 {
     long long moment = 0;
     if (!ParseMoment(when, moment))
-        return Usage();
+        return Usage("not a moment: " + CSealFormat::Printable(when));
     long long position = 0;
     const CFolderCheck::Recording* r = check.Find(moment, position);
     if (!r) {
         Print(when + " is not covered by any sealed recording in this folder.\n");
-        return kNotCovered;
+        return FolderVerdict(check, kNotCovered);
     }
-    Print(when + " is in " + r->strName + " at position " + std::to_string(position) + " of " +
+    const std::string name = CSealFormat::Printable(r->strName);
+    Print(when + " is in " + name + " at position " + std::to_string(position) + " of " +
           std::to_string(r->llPositions) + " (taken at " + FormatMoment(r->llStartMs + position * 100) +
           " by the file's start)\n");
     if (r->verdict != CFolderCheck::Verdict::kIntact) {
@@ -90,9 +149,32 @@ int FindMoment(const CFolderCheck& check, const std::string& when, std::wstring 
     if (decoded.llShown != position)
         Print("Position " + std::to_string(position) + " is empty (a tick without a picture); it shows position " +
               std::to_string(decoded.llShown) + ".\n");
-    Print("Picture written to " + ToUtf8(FullPath(png)) + " (" + std::to_string(image.GetWidth()) + "x" +
-          std::to_string(image.GetHeight()) + ")\n");
-    return kPass;
+    Print("Picture written to " + CSealFormat::Printable(ToUtf8(FullPath(png))) + " (" +
+          std::to_string(image.GetWidth()) + "x" + std::to_string(image.GetHeight()) + ")\n");
+    return FolderVerdict(check, kPass);
+}
+
+int Export(const CFolderCheck& check, const std::string& fromText, const std::string& toText, const std::wstring& dir)
+{
+    long long from = 0, to = 0;
+    if (!ParseMoment(fromText, from) || !ParseMoment(toText, to) || to < from)
+        return Usage("not a span of local time");
+    const std::wstring out = FullPath(dir);
+    if (IsSameOrInside(out, check.Folder()))
+        return Usage("OUTDIR is the folder being checked or inside it");
+    if (!IsEmptyOrMissing(out))
+        return Usage("OUTDIR is not empty");
+    CFolderCheck exported(out);
+    const int copied = ExportSpan(check, from, to, out, exported);
+    if (copied < 0) {
+        Print("The export could not be written to " + CSealFormat::Printable(ToUtf8(out)) + ".\n");
+        return kFail;
+    }
+    Print(std::to_string(copied) + " recordings exported to " + CSealFormat::Printable(ToUtf8(out)) + "\n");
+    exported.Report(Print);
+    if (!exported.Passed())
+        return kFail;
+    return FolderVerdict(check, copied > 0 ? kPass : kNotCovered);
 }
 
 int Run(int argc, wchar_t** argv)
@@ -107,10 +189,9 @@ int Run(int argc, wchar_t** argv)
         if (arg == "--require-anchor") {
             check.m_bRequireAnchor = true;
         } else if (arg == "--trust-root" && i + 1 < argc) {
-            if (!check.m_roots.AddFile(argv[++i])) {
-                Print("No certificate can be read from " + ToUtf8(argv[i]) + " (--trust-root takes DER or PEM).\n");
-                return kUsage;
-            }
+            if (!check.m_roots.AddFile(argv[++i]))
+                return Usage("No certificate can be read from " + CSealFormat::Printable(ToUtf8(argv[i])) +
+                             " (--trust-root takes DER or PEM).");
         } else {
             rest.push_back(argv[i]);
         }
@@ -120,27 +201,13 @@ int Run(int argc, wchar_t** argv)
     check.Run();
     const std::string option = argc > 2 ? ToUtf8(argv[2]) : "";
     if (argc == 2) {
-        Print(check.Report());
+        check.Report(Print);
         return check.Passed() ? kPass : kFail;
     }
     if (option == "--at" && (argc == 4 || (argc == 6 && ToUtf8(argv[4]) == "--png")))
         return FindMoment(check, ToUtf8(argv[3]), argc == 6 ? argv[5] : L"");
-    if (option == "--export" && argc == 6) {
-        long long from = 0, to = 0;
-        if (!ParseMoment(ToUtf8(argv[3]), from) || !ParseMoment(ToUtf8(argv[4]), to) || to < from)
-            return Usage();
-        const std::wstring out = FullPath(argv[5]);
-        if (out == check.Folder())
-            return Usage();
-        std::string report;
-        const int copied = ExportSpan(check, from, to, out, report);
-        if (copied < 0) {
-            Print("The export could not be written to " + ToUtf8(out) + ".\n");
-            return kFail;
-        }
-        Print(std::to_string(copied) + " recordings exported to " + ToUtf8(out) + "\n" + report);
-        return copied > 0 && report.find("Result: PASS") != std::string::npos ? kPass : kFail;
-    }
+    if (option == "--export" && argc == 6)
+        return Export(check, ToUtf8(argv[3]), ToUtf8(argv[4]), argv[5]);
     return Usage();
 }
 
@@ -148,10 +215,12 @@ int Run(int argc, wchar_t** argv)
 
 int wmain(int argc, wchar_t** argv)
 {
+    int status = kFail;
     try {
-        return Run(argc, argv);
+        status = Run(argc, argv);
     } catch (...) {
-        Print("LumenoVerify: stopped by an unexpected error (out of memory?)\n");
-        return kFail;
+        Print("LumenoVerify: stopped by an unexpected error (out of memory?)\nResult: FAIL\n");
     }
+    g_out.Flush();
+    return status;
 }

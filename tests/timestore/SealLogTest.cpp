@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 #include "timestore/NetTime.h"
 #include "timestore/SealContext.h"
+#include "timestore/SealFormat.h"
 #include "timestore/SealLog.h"
 #include "framework/Sha256.h"
 #include "timestore/VideoStore.h"
@@ -45,8 +46,10 @@ protected:
 }  // namespace
 
 // The digest of texts and of a file that spans several reads, as the host's sha256sum sees them.
-// Values survive the line format whatever they hold; any change to a line is caught, and what is
-// not a record at all is told apart from a record whose hash is wrong.
+// Records are written and read by the one layout of their kind: values survive the line whatever
+// they hold, any change to a line is caught, and what is not exactly a record of the layout (a
+// field added, doubled, moved or of the wrong kind, a name that is a path) is told apart from a
+// record whose hash is wrong.
 TEST_F(SealLogTest, Sha256AgreesWithTheHostAndRecordLinesRefuseChanges)
 {
     std::vector<std::uint8_t> bytes(3 * 1024 * 1024 + 17);
@@ -61,23 +64,46 @@ TEST_F(SealLogTest, Sha256AgreesWithTheHostAndRecordLinesRefuseChanges)
         WriteText(m_log, text);
         EXPECT_EQ(CSha256::OfText(text), HostSha256(m_log)) << text;
     }
-    CSealRecord record, back;
-    const std::string values[] = {"plain", "张三 MT5", "tab\there", "two\nlines\r", "back\\slash\\t", ""};
-    for (std::size_t i = 0; i < std::size(values); ++i)
-        record.Set("v" + std::to_string(i), values[i]);
-    const std::string line = record.Seal(), hash = line.substr(line.find("hash="));
-    EXPECT_EQ(line.find('\n'), std::string::npos);
-    ASSERT_EQ(CSealRecord::Parse(line, back), CSealRecord::Parsed::kOk);
-    for (std::size_t i = 0; i < std::size(values); ++i)
-        EXPECT_EQ(back.Get("v" + std::to_string(i)), values[i]);
-    EXPECT_EQ(back.Get("hash"), CSha256::OfText(line.substr(0, line.size() - 70)));
+    // Values survive the line whatever they hold; the line is the layout's, field for field.
+    CSealRecord back;
+    std::string line;
+    for (const std::string value : {"plain", "张三 MT5", "tab\there", "two\nlines\r", "back\\slash\\t", ""}) {
+        CSealRecord record, arranged;
+        record.Set("overlay_account", value);
+        record.Set("name", "20240305-093100.AVI");
+        record.Set("kind", "recording");
+        ASSERT_TRUE(CSealFormat::Arrange(record, 7, CSealRecord::kNoPrevious, arranged));
+        line = arranged.Seal();
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+        ASSERT_EQ(CSealRecord::Parse(line, back), CSealRecord::Parsed::kOk) << line;
+        EXPECT_EQ(back.Get("overlay_account"), value);
+        EXPECT_EQ(back.m_fields.size(), 23u);
+        EXPECT_EQ(back.m_fields[2].first + back.m_fields[2].second + back.m_fields[3].second, "origin-20240305-093100.AVI");
+        EXPECT_EQ(back.Get("hash"), CSha256::OfText(line.substr(0, line.size() - 70)));
+    }
     std::string edited = line;
-    edited[edited.find("MT5")] = 'N';
+    edited[edited.find("093100")] = '1';
     EXPECT_EQ(CSealRecord::Parse(edited, back), CSealRecord::Parsed::kBadHash);
-    EXPECT_EQ(back.Get("v1"), "张三 NT5") << "an edited record is still read, to name it";
-    for (const std::string& bad : {line.substr(0, line.size() - 1), std::string("v0=a\thash=") + std::string(64, 'g'),
-                                   "v0=a\\q\t" + hash, "=a\t" + hash, "noequals\t" + hash})
-        EXPECT_EQ(CSealRecord::Parse(bad, back), CSealRecord::Parsed::kMalformed) << bad;
+    EXPECT_EQ(back.Get("name"), "20240305-193100.AVI") << "an edited record is still read, to name it";
+    // Anything but the one layout is not a record, whatever its hash says.
+    const auto reseal = [](std::string text) { return text + "\thash=" + CSha256::OfText(text); };
+    const std::string body = line.substr(0, line.size() - 70), prev = "\tprev=" + CSealRecord::kNoPrevious;
+    const std::string name = "\tname=20240305-093100.AVI", removal = "seq=2\tkind=removed" + name + "\tsize=5\treason=retention";
+    CSealRecord arranged;
+    EXPECT_FALSE(CSealFormat::Arrange(CSealRecord{{{"kind", "removed"}, {"name", "a"}, {"extra", "1"}}}, 1, prev, arranged));
+    EXPECT_EQ(CSealRecord::Parse(reseal(removal + "\tat_utc=-" + prev), back), CSealRecord::Parsed::kOk);
+    for (const std::string& bad :
+         {line.substr(0, line.size() - 1), body + "\thash=" + std::string(64, 'g'), reseal(body + "\thash=" + std::string(64, 'a')),
+          body + "\thash=" + back.Get("hash") + "\tx=1\thash=" + back.Get("hash"), reseal("seq=2\tkind=recording" + name + prev),
+          reseal(removal + "\tat_utc=-\tat_utc=-" + prev), reseal("seq=2\tkind=removed\tsize=5" + name + "\treason=retention\tat_utc=-" + prev),
+          reseal("seq=02" + removal.substr(5) + "\tat_utc=-" + prev), reseal(removal + "\tat_utc=2024-02-30T01:02:03.000Z" + prev),
+          reseal("seq=2\tkind=removed\tname=..\\x.AVI\tsize=5\treason=retention\tat_utc=-" + prev),
+          reseal("seq=2\tkind=removed\tname=CON.avi\tsize=5\treason=retention\tat_utc=-" + prev),
+          reseal("seq=2\tkind=removed\tname=C:x\tsize=5\treason=retention\tat_utc=-" + prev),
+          reseal("seq=2\tkind=removed\tname=a\\nb\tsize=5\treason=retention\tat_utc=-" + prev),
+          reseal("seq=2\tkind=unknown" + prev), reseal(removal + "\tat_utc=-\tprev=" + std::string(63, '0')),
+          reseal(removal + "\tat_utc=-" + prev + "\tx=1"), std::string(70000, 'a')})
+        EXPECT_EQ(CSealRecord::Parse(bad, back), CSealRecord::Parsed::kMalformed) << bad.substr(0, 300);
     // A write that took fewer bytes than it was given failed, whatever the system reported.
     EXPECT_EQ(CSealLog::WriteOutcome(TRUE, 10, 10, ERROR_SUCCESS), S_OK);
     for (const auto& [ok, written, error] : {std::tuple{TRUE, 9, ERROR_SUCCESS}, {TRUE, 0, ERROR_SUCCESS},
@@ -94,7 +120,8 @@ TEST_F(SealLogTest, ChainsAcrossRestartsAndContinuesACutLine)
         ASSERT_EQ(log.Open(m_log), S_OK);
         for (const int n : {round * 2, round * 2 + 1}) {
             CSealRecord r;
-            r.Set("n", std::to_string(n));
+            r.Set("kind", "removed");
+            r.Set("name", std::to_string(n));
             ASSERT_EQ(log.Append(r), S_OK);
         }
     }
@@ -102,7 +129,7 @@ TEST_F(SealLogTest, ChainsAcrossRestartsAndContinuesACutLine)
     ASSERT_EQ(records.size(), 4u);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(records[i].GetNumber("seq"), i + 1);
-        EXPECT_EQ(records[i].Get("n"), std::to_string(i));
+        EXPECT_EQ(records[i].Get("name"), std::to_string(i));
         EXPECT_EQ(records[i].Get("prev"), i ? records[i - 1].Get("hash") : CSealRecord::kNoPrevious);
     }
     // Cut just before its line end, the last record is whole: it is ended and the chain goes on from it.
@@ -113,7 +140,7 @@ TEST_F(SealLogTest, ChainsAcrossRestartsAndContinuesACutLine)
     {
         CSealLog log;
         ASSERT_EQ(log.Open(m_log, &fragment), S_OK);
-        ASSERT_EQ(log.Append(CSealRecord{}), S_OK);
+        ASSERT_EQ(log.Append(CSealRecord{{{"kind", "removed"}, {"name", "4"}}}), S_OK);
     }
     EXPECT_EQ(fragment, "-");
     const std::vector<CSealRecord> ended = Records(m_log);
@@ -167,7 +194,7 @@ TEST_F(SealLogTest, AFullDiskDelaysTheRepairAndTheSealsButLosesNoneSilently)
     {
         CSealLog seals;
         ASSERT_EQ(seals.Open(log), S_OK);
-        ASSERT_EQ(seals.Append(CSealRecord{}), S_OK);
+        ASSERT_EQ(seals.Append(CSealRecord{{{"kind", "removed"}, {"name", "first.txt"}}}), S_OK);
     }
     std::string cut = "seq=2\tkind=recording\tname=";
     cut.append(toPage(cut.size()), 'x');
@@ -176,9 +203,9 @@ TEST_F(SealLogTest, AFullDiskDelaysTheRepairAndTheSealsButLosesNoneSilently)
     WriteBytes(log, bytes);
     commitOnFullDisk(0);
     {
-        CSealRecord padding;
-        padding.Set("seq", "4"), padding.Set("padding", ""), padding.Set("prev", CSealRecord::kNoPrevious);
-        padding.Set("padding", std::string(toPage(padding.Seal().size() + 1), 'p'));
+        CSealRecord padding{{{"kind", "recording"}, {"name", "padding.AVI"}}}, line;
+        ASSERT_TRUE(CSealFormat::Arrange(padding, 4, CSealRecord::kNoPrevious, line));
+        padding.Set("overlay_name", std::string(toPage(line.Seal().size() + 1), 'p'));
         CSealLog seals;
         ASSERT_EQ(seals.Open(log), S_OK);
         ASSERT_EQ(seals.Append(padding), S_OK);
@@ -198,7 +225,7 @@ TEST_F(SealLogTest, AFullDiskDelaysTheRepairAndTheSealsButLosesNoneSilently)
     for (std::size_t i = 2; i < lines.size(); ++i) {
         CSealRecord record;
         ASSERT_EQ(CSealRecord::Parse(lines[i].text, record), CSealRecord::Parsed::kOk) << lines[i].text;
-        if (record.Has("kind"))
+        if (record.Get("name") != "padding.AVI")
             told += record.Get("kind") + " " + record.Get("name") + record.Get("cut_line") + "; ";
     }
     EXPECT_EQ(told, "resumed 2; recording 20240305-090000.AVI; unsealed 20240305-090100.AVI; ");

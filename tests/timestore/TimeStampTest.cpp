@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 #include "support/TsaStandIn.h"
 #include "timestore/DerReader.h"
+#include "timestore/SealFormat.h"
 #include "timestore/SealLog.h"
 #include "framework/Sha256.h"
 #include "timestore/TimeStampRequest.h"
@@ -251,4 +252,24 @@ TEST_F(TimeStampTest, SealerStampsTheHeadThroughAnAuthorityThatFails)
         EXPECT_EQ(Stamps(folder.Path()).back().GetNumber("covers_seq"), Stamps(folder.Path()).back().GetNumber("seq") - 1)
             << failing << ": the resumed stamp covers everything before it";
     }
+}
+
+// A stamp record holds every field, each of its kind; anything else is refused by the one layout.
+TEST(DerReaderTest, StampRecordLayout)
+{
+    const std::string hash(64, 'a');
+    const auto stamp = [&](const std::string& key, const std::string& value) {
+        CSealRecord r{{{"kind", "stamp"}, {"covers_seq", "3"}, {"covers_hash", hash}, {"tsa", "http://t/"},
+                       {"gen_time", "2026-12-07T06:02:48.000Z"}, {"serial", "0a1f"}, {"token", "MIIB+w=="}}};
+        if (!key.empty())
+            r.Set(key, value);
+        CSealRecord line;
+        return CSealFormat::Arrange(r, 4, hash, line);
+    };
+    EXPECT_TRUE(stamp("", ""));
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"covers_seq", "-"}, {"covers_hash", "-"},
+                                     {"serial", "0A1F"}, {"serial", std::string(41, '1')}, {"token", "MIIB+w="},
+                                     {"token", "MI=B+w=="}, {"token", "MIIB\nw=="}, {"token", std::string(48004, 'A')},
+                                     {"gen_time", "2026-12-07 06:02:48.000"}, {"extra", "1"}})
+        EXPECT_FALSE(stamp(key, value)) << key << "=" << value;
 }

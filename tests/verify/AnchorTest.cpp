@@ -157,7 +157,7 @@ TEST_F(AnchorTest, BadStampsAreNamed)
                  text += i == 2 ? "" : lines[i].text + "\n";
              WriteText(CSealer::LogPath(t.m_folder.Path()), text);
          },
-         "records seq 3 removed before line 3"},
+         "records seq 3 are not before line 3"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

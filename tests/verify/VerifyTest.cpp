@@ -14,8 +14,9 @@
 #include "timestore/NetTime.h"
 #include "timestore/RecordingName.h"
 #include "timestore/SealLog.h"
-#include "verify/FolderCheck.h"
+#include "framework/Sha256.h"
 #include "media/FrameDecoder.h"
+#include "verify/FolderCheck.h"
 #include "verify/Moment.h"
 
 using namespace testsupport;
@@ -45,6 +46,18 @@ void EditFile(const std::wstring& file, const std::function<void(std::vector<std
 {
     return text.find(part) != std::string::npos ? ::testing::AssertionSuccess()
                                                 : ::testing::AssertionFailure() << "no " << part << " in:\n" << text;
+}
+
+std::string Sha256Of(const std::wstring& file)
+{
+    const std::vector<std::uint8_t> bytes = ReadBytes(file);
+    return CSha256::OfText(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+std::wstring Upper(std::wstring text)
+{
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
 }
 
 std::string QuotedMoment(long long ms) { return " '" + FormatMoment(ms).substr(0, 19) + "'"; }
@@ -128,6 +141,14 @@ protected:
         m_check.Run();
         ASSERT_EQ(m_check.m_recordings.size(), 3u) << m_check.Report();
     }
+    // The record of a line of the copy's log.
+    CSealRecord Record(long long line) const
+    {
+        CSealRecord record;
+        const std::vector<CSealLog::Line> lines = CSealLog::ReadLines(m_log);
+        EXPECT_EQ(CSealRecord::Parse(lines.at(static_cast<std::size_t>(line - 1)).text, record), CSealRecord::Parsed::kOk);
+        return record;
+    }
     std::string Name(int i) const { return m_check.m_recordings.at(i).strName; }
     std::wstring File(int i) const { return m_copy.File(Widen(Name(i))); }
     CFolderCheck Recheck(const std::wstring& folder = {}) const
@@ -158,7 +179,7 @@ TEST_F(VerifyTest, ASessionVerifiesExportsAndAnswersMoments)
     for (const auto& r : m_check.m_recordings) {
         EXPECT_EQ(r.verdict, CFolderCheck::Verdict::kIntact) << r.strName;
         EXPECT_NEAR(static_cast<double>(r.llPositions), 40.0, 15.0) << r.strName;
-        EXPECT_EQ(r.seal.Get("overlay_name") + r.seal.Get("overlay_account"), "张三88001234");
+        EXPECT_EQ(Record(r.llLine).Get("overlay_name") + Record(r.llLine).Get("overlay_account"), "张三88001234");
     }
     Verified run = Verify(m_copy.Path());
     EXPECT_EQ(run.code, 0) << run.out;
@@ -175,7 +196,21 @@ TEST_F(VerifyTest, ASessionVerifiesExportsAndAnswersMoments)
     EXPECT_TRUE(exported.Passed()) << exported.Report();
     ASSERT_EQ(exported.m_recordings.size(), 3u);
     EXPECT_EQ(exported.m_recordings[0].verdict, CFolderCheck::Verdict::kNotExported);
-    EXPECT_EQ(ReadBytes(target + L"\\LumenoData\\seals.log"), ReadBytes(m_log));
+    // The export's log is the source's and one record more that seals the span, chained to the source's last.
+    const std::vector<std::uint8_t> log = ReadBytes(m_log), exportedLog = ReadBytes(target + L"\\LumenoData\\seals.log");
+    ASSERT_GT(exportedLog.size(), log.size());
+    EXPECT_TRUE(std::equal(log.begin(), log.end(), exportedLog.begin()));
+    CSealRecord scope;
+    ASSERT_EQ(CSealRecord::Parse(std::string(exportedLog.begin() + log.size(), exportedLog.end() - 1), scope),
+              CSealRecord::Parsed::kOk);
+    EXPECT_EQ(scope.Get("seq") + " " + scope.Get("kind") + " " + scope.Get("from") + " " + scope.Get("prev"),
+              "4 export " + FormatMoment(from) + " " + m_check.m_strHead);
+    EXPECT_TRUE(Holds(exported.Report(), "made from the chain up to seq 3 whose last record's hash is " + m_check.m_strHead));
+    // Only into a new or empty folder outside the source, however its path is written.
+    for (const std::wstring& refused : {target, m_copy.File(L"LumenoData\\out"), Upper(m_copy.Path()) + L"\\.\\x"})
+        EXPECT_EQ(Verify(m_copy.Path(), " --export" + QuotedMoment(from) + QuotedMoment(from + 1000) + " '" +
+                                            Narrow(refused) + "'").code, 2) << Narrow(refused);
+    EXPECT_FALSE(FileExists(m_copy.File(L"LumenoData\\out")));
     const std::vector<std::uint8_t> report = ReadBytes(target + L"\\report.txt");
     EXPECT_TRUE(Holds(std::string(report.begin(), report.end()), "This export's check:"));
     EditFile(target + L"\\" + Widen(Name(2)), [](auto& b) { b[b.size() / 3] ^= 0x40; });
@@ -248,11 +283,34 @@ TEST_F(VerifyTest, EveryTamperIsFoundAndNamed)
          false, "line 3 (seq 3, " + Name(2) + "): does not follow the record before it"},
         {"record's size made absurd, its own hash made again",
          [&](auto& lines) { reseal(lines[1], "size", "99999999999999999999999"); }, false,
-         "sealed 99999999999999999999999"},
+         "line 2: not a seal record (the value of size is not of its kind)"},
+        {"recording altered, its record rewritten to match with its old hash kept in an added field",
+         [&](auto& lines) {
+             EditFile(File(1), [](auto& b) { b[b.size() / 2] ^= 0x01; });
+             const std::string old = lines[1].substr(lines[1].size() - 64);
+             reseal(lines[1], "sha256", Sha256Of(File(1)).c_str());
+             lines[1] = lines[1].substr(0, lines[1].size() - 70) + "\thash=" + old + "\tx=1";
+             lines[1] += "\thash=" + CSha256::OfText(lines[1]);
+         },
+         false, "line 2: not a seal record (it does not start with seq and end with prev)"},
+        {"every recording deleted, a file of the export's scope planted",
+         [&](auto&) {
+             for (int i = 0; i < 3; ++i)
+                 ASSERT_TRUE(DeleteFileW(File(i).c_str()));
+             WriteText(m_copy.File(L"LumenoData\\export.txt"), "from=2000-01-01 00:00:00\tto=2000-01-01 00:00:01");
+         },
+         false, "MISSING, UNEXPLAINED  " + Name(0)},
+        {"a record naming a file outside the folder", [&](auto& lines) { reseal(lines[1], "name", "..\\x.AVI"); },
+         false, "line 2: not a seal record (the value of name is not of its kind)"},
+        {"a name made to print a report line of its own",
+         [&](auto& lines) { reseal(lines[2], "name", "x.AVI\n  intact    y.AVI\nResult: PASS"); }, false,
+         "line 3: not a seal record (the value of name is not of its kind)"},
+        {"an empty log, the recordings there", [&](auto&) { WriteText(m_log, ""); }, false,
+         "Result: FAIL (the seal log is empty: nothing in this folder is sealed)"},
         {"record deleted", [](auto& lines) { lines.erase(lines.begin() + 1); }, false,
-         "records seq 2 removed before line 2 (seq 3"},
+         "records seq 2 are not before line 2 (seq 3"},
         {"two records swapped", [](auto& lines) { std::swap(lines[0], lines[1]); }, false,
-         "line 1 (seq 2, " + Name(1) + "): out of order"},
+         "line 2 (seq 1, " + Name(0) + "): out of order after seq 2"},
         {"recording deleted by hand", [&](auto&) { ASSERT_TRUE(DeleteFileW(File(2).c_str())); }, false,
          "MISSING, UNEXPLAINED  " + Name(2)},
         {"recordings deleted by retention",
@@ -285,9 +343,25 @@ TEST_F(VerifyTest, EveryTamperIsFoundAndNamed)
         EXPECT_TRUE(Holds(check.Report(), c.expected));
     }
     EXPECT_EQ(Verify(m_copy.Path()).code, 0) << "after retention";
+    // The exit status is the folder's verdict whichever way the program runs; its own words say why.
+    RemoveTree(m_copy.Path());
+    CopyFolder(s_session->Path(), m_copy.Path());
+    EditFile(File(0), [](auto& b) { b[b.size() / 2] ^= 0x01; });
+    const long long inSecond = m_check.m_recordings[1].llStartMs + 1000;
+    EXPECT_EQ(Verify(m_copy.Path(), " --at" + QuotedMoment(inSecond)).code, 1) << "another file altered";
+    EXPECT_EQ(Verify(m_copy.Path(), " --at" + QuotedMoment(inSecond - 100000)).code, 1) << "and nothing covered";
+    TempFolder out(L"export");
+    EXPECT_EQ(Verify(m_copy.Path(), " --export" + QuotedMoment(inSecond) + QuotedMoment(inSecond + 60000) + " '" +
+                                         Narrow(out.File(L"span")) + "'")
+                  .code,
+              1);
     ASSERT_TRUE(DeleteFileW(m_log.c_str()));
-    WriteText(m_copy.File(L"20240305-093100.AVI"), "planted");
-    EXPECT_EQ(Verify(m_copy.Path()).code, 1) << "no log, a planted file";
+    for (const auto& [folder, words] : {std::pair{m_copy.Path(), "Result: FAIL (no seal log: nothing in this folder is sealed)"},
+                                        std::pair{m_copy.File(L"none"), "There is no such folder."}}) {
+        const Verified run = Verify(folder);
+        EXPECT_EQ(run.code, 1) << run.out;
+        EXPECT_TRUE(Holds(run.out, words));
+    }
 }
 
 // A crash while the last record was being written: that line stays cut, the next start continues
@@ -317,5 +391,5 @@ TEST_F(VerifyTest, ACutRecordIsContinuedAndNotTakenForTampering)
                               "continued at line 4"));
     EXPECT_EQ(report.find("  ! "), std::string::npos) << report;
     EXPECT_EQ(continued.m_recordings.size(), 4u);
-    EXPECT_EQ(continued.m_recordings[2].seal.Get("restored"), "cut") << "sealed again from the cut line's name";
+    EXPECT_EQ(Record(continued.m_recordings[2].llLine).Get("restored"), "cut") << "sealed again from the cut line's name";
 }
