@@ -16,11 +16,12 @@ packages=(
   ffmpeg iproute2 util-linux procps python3 python3-tk python3-pil openssl unzip
 )
 # The 32-bit Wine, its winelib headers and the 32-bit Xvid library (for the 32-bit bridge) come from
-# the i386 architecture, and only where 32-bit code runs: elsewhere wine32 would even stop 64-bit
-# programs from starting, since the wine command then always takes the 32-bit loader.
+# the i386 architecture. They are installed for the i686 suite only (LUMENO_TEST_I686=1, which
+# `tools/test.sh --i686` sets), and only where 32-bit code runs: elsewhere wine32 would even stop
+# 64-bit programs from starting, since the wine command then always takes the 32-bit loader.
 # (Adding the architecture leaves those packages missing, so the install below runs apt-get update.)
 runs_32bit=0
-if tools/runs-32bit.sh 2>/dev/null; then
+if [ "${LUMENO_TEST_I686:-0}" = 1 ] && tools/runs-32bit.sh 2>/dev/null; then
   runs_32bit=1
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   packages+=(wine32:i386 gcc-multilib libwine-dev:i386 libxvidcore-dev:i386)

@@ -11,6 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 i686=${LUMENO_TEST_I686:-0}
 if [ "${1:-}" = "--i686" ]; then i686=1; shift; fi
+export LUMENO_TEST_I686=$i686
 tools/setup.sh
 if [ "$i686" = 1 ]; then
   tools/runs-32bit.sh || { echo "test: the i686 suite cannot run on this machine" >&2; exit 1; }
