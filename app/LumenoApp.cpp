@@ -15,12 +15,14 @@
 #include <clocale>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
 constexpr const wchar_t* kSectionBasic = L"基础";
 constexpr const wchar_t* kSectionGeneral = L"常规";
 constexpr const wchar_t* kSectionOverlay = L"视频附加内容";
+constexpr const wchar_t* kSectionEvidence = L"证据";
 
 constexpr const wchar_t* kKeyStoragePath = L"存储位置";
 constexpr const wchar_t* kKeyRetention = L"保留时长";
@@ -30,6 +32,28 @@ constexpr const wchar_t* kKeyTimeZone2 = L"时间2时区";
 constexpr const wchar_t* kKeyName = L"名称";
 constexpr const wchar_t* kKeyPlatform = L"平台";
 constexpr const wchar_t* kKeyAccount = L"帐号";
+constexpr const wchar_t* kKeyStampServers = L"时间戳服务器";
+constexpr const wchar_t* kKeyStampInterval = L"时间戳间隔";
+constexpr const wchar_t* kKeyStampRoots = L"时间戳根证书";
+constexpr int kDefaultStampIntervalMinutes = 10;
+
+// The non-blank pieces of a ';'-separated list.
+std::vector<std::wstring> SplitList(const std::wstring& text)
+{
+    std::vector<std::wstring> items;
+    for (std::size_t from = 0; from <= text.size();) {
+        std::size_t end = text.find(L';', from);
+        if (end == std::wstring::npos)
+            end = text.size();
+        std::wstring item = text.substr(from, end - from);
+        item.erase(0, item.find_first_not_of(L" \t"));
+        item.erase(item.find_last_not_of(L" \t") + 1);
+        if (!item.empty())
+            items.push_back(std::move(item));
+        from = end + 1;
+    }
+    return items;
+}
 
 // What the first settings dialog offers when there is no settings file yet.
 constexpr int kFirstRunRetentionMinutes = 1;
@@ -111,6 +135,21 @@ void CLumenoApp::LoadSettings()
     m_strName = m_profile.ReadString(kSectionOverlay, kKeyName);
     m_strPlatform = m_profile.ReadString(kSectionOverlay, kKeyPlatform);
     m_strAccount = m_profile.ReadString(kSectionOverlay, kKeyAccount);
+    m_strStampServers = m_profile.ReadValue(kSectionEvidence, kKeyStampServers);
+    m_nStampIntervalMinutes = m_profile.ReadInt(kSectionEvidence, kKeyStampInterval, kDefaultStampIntervalMinutes);
+    m_strStampRoots = m_profile.ReadString(kSectionEvidence, kKeyStampRoots);
+}
+
+StampSettings CLumenoApp::GetStampSettings() const
+{
+    StampSettings settings;
+    settings.urls = SplitList(m_strStampServers.value_or(kDefaultStampServers));
+    // Less than a minute would ask an authority for a token at every file; a nonsense value
+    // gets the default rather than stamping off silently.
+    settings.nIntervalMinutes = m_nStampIntervalMinutes >= 1 ? m_nStampIntervalMinutes : kDefaultStampIntervalMinutes;
+    for (std::wstring& file : SplitList(m_strStampRoots))
+        settings.rootFiles.push_back(PathIsRelativeW(file.c_str()) ? m_strAppDir + L"\\" + file : file);
+    return settings;
 }
 
 void CLumenoApp::SaveSettings()

@@ -10,11 +10,13 @@
 
 #include "timestore/OverlaySettings.h"
 #include "framework/ProfileFile.h"
+#include "timestore/Stamper.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CNetTime;
@@ -58,6 +60,12 @@ public:
     // Any thread: the last published snapshot, never null, never changed after publication.
     [[nodiscard]] std::shared_ptr<const OverlaySettings> GetOverlaySettings() const;
 
+    // The time-stamp authorities and their interval from section [证据]: an absent server key
+    // means the public authorities below, an empty one stamping off. Root files are read from the
+    // program's folder unless given with a full path. These keys are written by hand only.
+    [[nodiscard]] StampSettings GetStampSettings() const;
+    static constexpr const wchar_t* kDefaultStampServers = L"http://timestamp.digicert.com;http://timestamp.sectigo.com";
+
     // The settings record.
     std::wstring m_strAppDir;
     std::wstring m_strStoragePath;
@@ -68,6 +76,9 @@ public:
     std::wstring m_strPlatform;
     std::wstring m_strAccount;
     int m_bAutoClearOtherFiles = 0;
+    std::optional<std::wstring> m_strStampServers;  // nothing: the key is absent
+    int m_nStampIntervalMinutes = 10;
+    std::wstring m_strStampRoots;
     ULONG_PTR m_gdiplusToken = 0;
 
 private:

@@ -76,6 +76,7 @@ BOOL CLumenoDlg::OnInitDialog()
         m_netTime.m_bInitCom = 0;
         m_netTime.m_hThread.Reset(::CreateThread(nullptr, 0, &CThreadClass::ThreadEntry, &m_netTime, 0, nullptr));
     }
+    m_recorder.m_storage.m_sealer.ConfigureStamping(m_app.GetStampSettings());
     (void)m_recorder.Start(m_app.m_strStoragePath, m_app.m_nRetentionMinutes, m_app.m_bAutoClearOtherFiles, m_hWnd);
 
     m_nTaskbarCreatedMsg = ::RegisterWindowMessageW(L"TaskbarCreated");
@@ -114,6 +115,10 @@ void CLumenoDlg::FillTrayState(bool bBalloon)
     } else {
         m_nid.hIcon = m_bRecording ? m_hIconRecording : m_hIconIdle;
         ::GetWindowTextW(m_hWnd, m_nid.szTip, static_cast<int>(std::size(m_nid.szTip)));
+        if (m_bStampStale) {
+            const std::wstring tip = std::wstring(m_nid.szTip) + L"\n" + kStampStaleText;
+            lstrcpynW(m_nid.szTip, tip.c_str(), static_cast<int>(std::size(m_nid.szTip)));
+        }
     }
     if (bBalloon && !warning.empty()) {
         m_nid.uFlags |= NIF_INFO;
@@ -140,7 +145,9 @@ void CLumenoDlg::CheckHealth()
     const std::wstring before = m_health.Describe();
     (void)m_health.Update(sample);
     const bool balloon = m_health.TakeNewIncident();
-    if (balloon || m_health.Describe() != before) {
+    const bool stale = m_recorder.m_storage.m_sealer.Stamper().IsStale(sample.ullNowMs);
+    if (balloon || m_health.Describe() != before || stale != m_bStampStale) {
+        m_bStampStale = stale;
         FillTrayState(balloon);
         (void)::Shell_NotifyIconW(NIM_MODIFY, &m_nid);
     }

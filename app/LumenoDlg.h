@@ -31,6 +31,9 @@ public:
     static constexpr COLORREF kSeparatorColour = RGB(207, 207, 207);
     static constexpr COLORREF kVersionColour = RGB(154, 154, 154);
     static constexpr const wchar_t* kTitle = L"Lumeno";
+    // The tip's second line while stamping is configured and no token could be had for an hour:
+    // recording itself is fine, so the picture stays as it is and no balloon pops up.
+    static constexpr const wchar_t* kStampStaleText = L"一小时以上未能取得时间戳（录像正常）";
     static constexpr const wchar_t* kTrayExitText = L"退出程序(&X)";
     static constexpr const wchar_t* kVersionText = LUMENO_SHOWN_VERSION_W;
 
@@ -91,6 +94,7 @@ private:
     NOTIFYICONDATAW m_nid{};
     UINT m_nTaskbarCreatedMsg = 0xFFFFFFFFu;
     BOOL m_bExiting = FALSE;
+    bool m_bStampStale = false;  // the tip says no time stamp could be had
     // The settings dialog or About box while one is open over this window: an exit request closes
     // it first, so that the program never ends from inside its modal loop.
     CDialog* m_pModalChild = nullptr;

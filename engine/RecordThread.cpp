@@ -138,6 +138,9 @@ void CRecordThread::Stop()
     // Windows may end the process as soon as the session's end is answered: the last file's seal
     // must be on the disk by then. A disk that hangs for this long loses the seal, not the file.
     (void)m_storage.m_sealer.WaitIdle(kSealWaitMs);
+    // The last file's time stamp: a few seconds at most, then its record like any other.
+    if (m_storage.m_sealer.WaitStamped(kFinalStampWaitMs))
+        (void)m_storage.m_sealer.WaitIdle(kSealWaitMs);
 }
 
 int CRecordThread::Run()
@@ -279,6 +282,8 @@ int CRecordThread::CloseVideoFile(BOOL bFinal)
         }
         NotifyStorageChanged();
         m_writer.m_nFrameCount = 0;
+        if (bFinal)
+            m_storage.m_sealer.RequestStamp();  // recording stops here: its end is stamped at once
     }
     if (!bFinal)
         OpenNewFile();

@@ -53,6 +53,9 @@ public:
     static constexpr BYTE kBoxAlpha = 140;
     static constexpr const wchar_t* kTempFileName = L"RECORDING.AVI";
     static constexpr DWORD kSealWaitMs = 60000;
+    // How long the end of the program waits for the last time stamp (the exchange itself gives up
+    // after three seconds).
+    static constexpr DWORD kFinalStampWaitMs = 4000;
     static constexpr int kFrameBitCount = 32;
 
     // Where the four overlay settings come from: a consistent copy for each frame.

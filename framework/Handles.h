@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <bcrypt.h>
 #include <objbase.h>
+#include <wincrypt.h>
+#include <winhttp.h>
 
 #include <utility>
 
@@ -109,6 +111,37 @@ struct CryptHashTraits {
     static void Close(Type h) noexcept { ::BCryptDestroyHash(h); }
 };
 
+struct CertStoreTraits {
+    using Type = HCERTSTORE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::CertCloseStore(h, 0); }
+};
+struct CertContextTraits {
+    using Type = PCCERT_CONTEXT;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::CertFreeCertificateContext(h); }
+};
+struct CertChainTraits {
+    using Type = PCCERT_CHAIN_CONTEXT;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::CertFreeCertificateChain(h); }
+};
+struct CertChainEngineTraits {
+    using Type = HCERTCHAINENGINE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::CertFreeCertificateChainEngine(h); }
+};
+struct CryptMessageTraits {
+    using Type = HCRYPTMSG;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::CryptMsgClose(h); }
+};
+struct InternetTraits {  // WinHTTP sessions, connections and requests
+    using Type = HINTERNET;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::WinHttpCloseHandle(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueFind = UniqueResource<FindHandleTraits>;
@@ -123,6 +156,12 @@ using UniqueIcon = UniqueResource<IconTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueCryptAlgorithm = UniqueResource<CryptAlgorithmTraits>;
 using UniqueCryptHash = UniqueResource<CryptHashTraits>;
+using UniqueCertStore = UniqueResource<CertStoreTraits>;
+using UniqueCertContext = UniqueResource<CertContextTraits>;
+using UniqueCertChain = UniqueResource<CertChainTraits>;
+using UniqueCertChainEngine = UniqueResource<CertChainEngineTraits>;
+using UniqueCryptMessage = UniqueResource<CryptMessageTraits>;
+using UniqueInternet = UniqueResource<InternetTraits>;
 
 // A DC borrowed with GetDC: keeps the window it came from for ReleaseDC.
 class WindowDc {

@@ -60,12 +60,19 @@ constexpr Field kExport[] = {
     {"at_utc", Value::kUtcTime},
 };
 
+// A time-stamp authority's token over the record it names (and so over the chain up to it).
+constexpr Field kStamp[] = {
+    {"covers_seq", Value::kCount, false}, {"covers_hash", Value::kHash, false}, {"tsa", Value::kText, false},
+    {"gen_time", Value::kUtcTime, false}, {"serial", Value::kHex, false},   {"token", Value::kBase64, false},
+};
+
 struct Kind {
     std::string_view name;
     std::span<const Field> fields;
 };
 constexpr Kind kKinds[] = {
-    {"recording", kRecording}, {"removed", kRemoved}, {"resumed", kResumed}, {"unsealed", kUnsealed}, {"export", kExport}};
+    {"recording", kRecording}, {"removed", kRemoved}, {"resumed", kResumed}, {"unsealed", kUnsealed}, {"export", kExport},
+    {"stamp", kStamp}};
 
 const Kind* FindKind(std::string_view name)
 {
@@ -292,6 +299,15 @@ bool CSealFormat::Fits(Value value, std::string_view text)
         }
         case Value::kText:
             return text.size() <= 4096 && ForEachCodePoint(text, [](std::size_t, std::size_t, long) { return true; });
+        case Value::kHex:
+            return !text.empty() && text.size() <= 40 &&
+                   text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+        case Value::kBase64: {
+            const std::size_t body = text.find_last_not_of('=') + 1;
+            return !text.empty() && text.size() <= 48000 && text.size() % 4 == 0 && text.size() - body <= 2 &&
+                   text.substr(0, body).find_first_not_of(
+                       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") == std::string_view::npos;
+        }
     }
     return false;
 }

@@ -24,6 +24,8 @@ public:
         kAddress,    // a dotted IPv4 address
         kScreen,     // "WIDTHxHEIGHT"
         kText,       // any UTF-8 text a user typed (at most 4096 bytes)
+        kHex,        // 1 to 40 lower-case hexadecimal digits (a serial number)
+        kBase64,     // base64 without line breaks, at most 48000 characters (a time-stamp token)
     };
     struct Field {
         std::string_view key;

@@ -45,6 +45,10 @@ public:
     // failure the chain does not move.
     [[nodiscard]] HRESULT Append(const CSealRecord& record);
 
+    // The newest record in the chain: its seq (0 for none) and hash.
+    [[nodiscard]] long long LastSeq() const { return m_nLastSeq; }
+    [[nodiscard]] const std::string& LastHash() const { return m_strLastHash; }
+
     // Calls visit for every line of the file, read piece by piece (a log of years is never held
     // whole); false when the file cannot be opened.
     static bool ForEachLine(const std::wstring& path, const std::function<void(Line&&)>& visit);

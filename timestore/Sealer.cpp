@@ -65,6 +65,7 @@ bool ParseUtcText(const std::string& text, LONGLONG& ticks)
 
 CSealer::~CSealer()
 {
+    m_stamper.Stop();  // hands over nothing more
     m_bHurry = true;
     {
         std::lock_guard lock(m_lock);
@@ -122,6 +123,20 @@ void CSealer::PostRemoval(const std::wstring& folder, const std::wstring& name, 
     job.record.Set("reason", reason);
     job.record.Set("at_utc", CSealLog::NowUtc());
     Post(std::move(job));
+}
+
+void CSealer::ConfigureStamping(const StampSettings& settings, const CStamper::Timing& timing)
+{
+    m_stamper.Configure(settings, timing);
+}
+
+void CSealer::RequestStamp()
+{
+    if (m_stamper.IsConfigured()) {
+        Job job;
+        job.bStampSoon = true;
+        Post(std::move(job));
+    }
 }
 
 void CSealer::PostUnsealedCheck(const std::wstring& folder,
@@ -217,6 +232,10 @@ void CSealer::Work()
 
 void CSealer::Seal(Job& job)
 {
+    if (job.bStampSoon) {
+        m_stamper.StampSoon();
+        return;
+    }
     if (!job.check.empty()) {
         CheckUnsealed(job);
         return;
@@ -234,11 +253,15 @@ void CSealer::WriteUnwritten()
     while (!m_unwritten.empty()) {
         if (!OpenLog(m_unwritten.front().strFolder))
             return;
-        const HRESULT hr = m_log.Append(m_unwritten.front().record);
+        const CSealRecord& record = m_unwritten.front().record;
+        const HRESULT hr = m_log.Append(record);
         if (FAILED(hr) && hr != E_INVALIDARG) {
             m_log.Close();
             return;
         }  // a record the layout refuses would refuse again forever: it stays unsealed, never blocks the rest
+        if (SUCCEEDED(hr))
+            m_stamper.NoteHead(m_unwritten.front().strFolder, m_log.LastSeq(), m_log.LastHash(),
+                               record.Get(CSealRecord::kKindKey) == "recording");
         m_unwritten.pop_front();
     }
 }

@@ -14,7 +14,10 @@
 // silently: the start-up scan hands the catalogued recordings over (PostUnsealedCheck), and each one
 // the log does not know gets an "unsealed" record saying so.
 //
-// Threads: Post and WaitIdle may be called from any thread; m_queue, m_bBusy and m_bStop are
+// Every record written is shown to the stamper (m_stamper), which has the chain's head stamped by a
+// time-stamp authority now and then and hands the stamp back as a record of its own.
+//
+// Threads: Post, RequestStamp, WaitIdle and WaitStamped may be called from any thread; m_queue, m_bBusy and m_bStop are
 // guarded by m_lock; m_bHurry is an atomic. m_log and everything a job touches belong to the sealing thread, which
 // starts with the first job and, at destruction, seals every job still queued before it ends.
 
@@ -35,6 +38,7 @@
 #include "timestore/SealContext.h"
 #include "timestore/SealLog.h"
 #include "timestore/SealRecord.h"
+#include "timestore/Stamper.h"
 
 class CSealer {
 public:
@@ -68,6 +72,15 @@ public:
     [[nodiscard]] static std::map<std::wstring, LONGLONG> SealedStarts(const std::wstring& folder,
                                                                        const std::set<std::wstring>& names);
 
+    // Stamping of the chain's head; off until configured. Call before the first record is posted.
+    void ConfigureStamping(const StampSettings& settings, const CStamper::Timing& timing = {});
+    // Once every record handed over so far is in the log: one stamp of it now, with a short time
+    // limit (a recording stopped, the program ending).
+    void RequestStamp();
+    // Waits until the stamp asked for is had or given up; false on time-out.
+    [[nodiscard]] bool WaitStamped(DWORD timeoutMs) { return m_stamper.WaitStamped(timeoutMs); }
+    [[nodiscard]] const CStamper& Stamper() const { return m_stamper; }
+
     // Waits until every record handed over so far is in the log; false on time-out.
     [[nodiscard]] bool WaitIdle(DWORD timeoutMs);
 
@@ -80,6 +93,7 @@ private:
         std::wstring strHashPath;  // the recording to measure; empty for a removal
         CSealRecord record;
         std::vector<std::pair<std::wstring, ULONGLONG>> check;  // for PostUnsealedCheck; no record then
+        bool bStampSoon = false;  // no record: the stamper's request for a stamp now
     };
 
     void Post(Job job);
@@ -107,4 +121,6 @@ private:
 
     CSealLog m_log;
     std::deque<Job> m_unwritten;  // measured, not yet in the log, oldest first
+    // Last: it hands records to Post, so it must go before everything Post uses.
+    CStamper m_stamper{[this](const std::wstring& folder, CSealRecord record) { Post({folder, {}, std::move(record)}); }};
 };

@@ -27,7 +27,8 @@ python3 - "$scratch" <<'PY'
 import sys
 folder = "Z:" + sys.argv[1].replace("/", "\\") + "\\videos"
 text = ("[基础]\r\n存储位置=%s\r\n保留时长=60\r\n自动清除其他文件=0\r\n[常规]\r\n自动开始录像=0\r\n"
-        "[视频附加内容]\r\n时间2时区=-5\r\n名称=张三\r\n平台=MT5\r\n帐号=8001\r\n") % folder
+        "[视频附加内容]\r\n时间2时区=-5\r\n名称=张三\r\n平台=MT5\r\n帐号=8001\r\n"
+        "[证据]\r\n时间戳服务器=\r\n") % folder
 open(sys.argv[1] + "/Lumeno.INI", "wb").write(b"\xff\xfe" + text.encode("utf-16-le"))
 PY
 wineserver -p </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1

@@ -22,7 +22,8 @@ NAME = re.compile(r"^\d{8}-\d{6}\.AVI$")
 
 def write_settings():
     text = ("[基础]\r\n存储位置=%s\r\n保留时长=100000\r\n自动清除其他文件=0\r\n[常规]\r\n自动开始录像=1\r\n"
-            "[视频附加内容]\r\n时间2时区=-5\r\n名称=张三\r\n平台=MT5\r\n帐号=88001234\r\n") % (
+            "[视频附加内容]\r\n时间2时区=-5\r\n名称=张三\r\n平台=MT5\r\n帐号=88001234\r\n"
+            "[证据]\r\n时间戳服务器=\r\n") % (
                 "Z:" + VIDEOS.replace("/", "\\"))
     with open(os.path.join(APP, "Lumeno.INI"), "wb") as f:
         f.write(b"\xff\xfe" + text.encode("utf-16-le"))

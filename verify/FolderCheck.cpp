@@ -117,6 +117,7 @@ void CFolderCheck::Run()
     m_llTamperings = m_llNotes = m_llLines = m_llEndedLines = m_nRecords = m_llFirstLayout = m_llHeadSeq = 0;
     m_strHead.clear();
     m_bCutAtEnd = false;
+    m_anchor.Reset();
     const DWORD attributes = GetFileAttributesW(m_strFolder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         m_source = Source::kNoFolder;
@@ -217,6 +218,8 @@ void CFolderCheck::CheckChain()
         m_strHead = previous;
         m_llHeadSeq = lastSeq;
 
+        if (reading.result == CSealRecord::Parsed::kOk)
+            m_anchor.Feed(n, record, m_roots, [this](long long at, std::string text) { Note(at, std::move(text), true); });
         const std::string kind = record.Get(CSealRecord::kKindKey);
         if (kind == "export") {
             ExportScope scope{n, 0, 0, seq - 1, record.Get(CSealRecord::kPrevKey)};
@@ -350,7 +353,7 @@ bool CFolderCheck::Passed() const
         if (r.verdict == Verdict::kAltered || r.verdict == Verdict::kMissingUnexplained ||
             r.verdict == Verdict::kUnsealed)
             return false;
-    return true;
+    return !m_bRequireAnchor || m_anchor.AllAnchored();
 }
 
 const CFolderCheck::Recording* CFolderCheck::Find(long long momentMs, long long& position) const
@@ -429,6 +432,8 @@ void CFolderCheck::Report(const std::function<void(std::string_view)>& out) cons
             (r.verdict == Verdict::kIntact ? "" : std::string("  [") + VerdictText(r.verdict) + "]") + "\n");
         previous = &r;
     }
+    if (!failure)
+        out(m_anchor.Summary() + "\n");
     out(failure ? failure
         : Passed() && !m_exports.empty()
             ? "Result: PASS (an export: chain whole, every recording of its span present and intact)\n"
@@ -436,6 +441,8 @@ void CFolderCheck::Report(const std::function<void(std::string_view)>& out) cons
         : m_nRecords == 0       ? "Result: FAIL (the seal log holds no record)\n"
         : m_bCutAtEnd && m_llTamperings == 0
             ? "Result: FAIL (the log ends in a record cut short: the program continues it at its next start)\n"
+        : m_bRequireAnchor && !m_anchor.AllAnchored()
+            ? "Result: FAIL (see the lines marked above; not everything is anchored yet)\n"
                                 : "Result: FAIL (see the lines marked above)\n");
 }
 

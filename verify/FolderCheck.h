@@ -14,6 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "timestore/TrustRoots.h"
+#include "verify/AnchorCheck.h"
+
 class CFolderCheck {
 public:
     enum class Verdict { kIntact, kAltered, kMissingExplained, kMissingUnexplained, kUnsealed, kNotExported };
@@ -84,6 +87,12 @@ public:
     bool m_bCutAtEnd = false;  // the log ends in a record cut short: what it was to say is unknown
     std::set<std::string> m_reasons;  // the removals' reasons, each kept once
     std::string m_strHead;  // hash of the last whole record: the value to note down elsewhere
+
+    // Set before Run: roots trusted besides the system's for time stamps, and whether a record not
+    // yet covered by a time stamp fails the check.
+    CTrustRoots m_roots;
+    bool m_bRequireAnchor = false;
+    CAnchorCheck m_anchor;
 
 private:
     void CheckChain();

@@ -1,7 +1,7 @@
 // LumenoVerify: checks a storage folder's recordings against their seals, finds the picture of a
 // moment, and exports a span as a folder that checks on its own. Console program, main thread only.
 //
-//   LumenoVerify FOLDER
+//   LumenoVerify FOLDER [--trust-root FILE]... [--require-anchor]
 //   LumenoVerify FOLDER --at "YYYY-MM-DD HH:MM:SS" [--png FILE]
 //   LumenoVerify FOLDER --export "FROM" "TO" OUTDIR
 
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "framework/Handles.h"
 #include "framework/Image.h"
@@ -61,7 +62,7 @@ void Print(std::string_view text)
 int Usage(const std::string& why = {})
 {
     Print(why + (why.empty() ? "" : "\n") +
-          "usage: LumenoVerify FOLDER\n"
+          "usage: LumenoVerify FOLDER [--trust-root FILE]... [--require-anchor]\n"
           "       LumenoVerify FOLDER --at \"YYYY-MM-DD HH:MM:SS\" [--png FILE]\n"
           "       LumenoVerify FOLDER --export \"YYYY-MM-DD HH:MM:SS\" \"YYYY-MM-DD HH:MM:SS\" OUTDIR\n");
     return kUsage;
@@ -181,6 +182,22 @@ int Run(int argc, wchar_t** argv)
     if (argc < 2)
         return Usage();
     CFolderCheck check(FullPath(argv[1]));
+    // The time-stamp options may stand anywhere after the folder; what is left keeps its order.
+    std::vector<wchar_t*> rest(argv, argv + 2);
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = ToUtf8(argv[i]);
+        if (arg == "--require-anchor") {
+            check.m_bRequireAnchor = true;
+        } else if (arg == "--trust-root" && i + 1 < argc) {
+            if (!check.m_roots.AddFile(argv[++i]))
+                return Usage("No certificate can be read from " + CSealFormat::Printable(ToUtf8(argv[i])) +
+                             " (--trust-root takes DER or PEM).");
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    argc = static_cast<int>(rest.size());
+    argv = rest.data();
     check.Run();
     const std::string option = argc > 2 ? ToUtf8(argv[2]) : "";
     if (argc == 2) {

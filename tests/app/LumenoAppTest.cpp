@@ -147,6 +147,44 @@ TEST(AutoRun, OnlyTheQuotedPathCountsAndEnableThenDisableLeaveItSetThenGone)
 
 }  // namespace
 
+// The time-stamp keys of [证据]: an absent server key means the public authorities, an empty one
+// stamping off; lists are split at ';' with blanks dropped; roots are found beside the program; an
+// interval below a minute falls back to ten. Saving never writes these keys.
+TEST(Settings, TimeStampKeys)
+{
+    TempFolder folder(L"stampini");
+    const std::wstring ini = folder.File(L"Lumeno.INI");
+    const struct {
+        const wchar_t* section;  // the [证据] section's lines
+        std::vector<std::wstring> urls;
+        int interval;
+        std::vector<std::wstring> roots;
+    } cases[] = {
+        {L"", {L"http://timestamp.digicert.com", L"http://timestamp.sectigo.com"}, 10, {}},
+        {L"时间戳服务器=\r\n", {}, 10, {}},
+        {L"时间戳服务器= http://a/ ;;\thttp://b:8080/x ;\r\n时间戳间隔=3\r\n时间戳根证书=ca.der; C:\\pki\\r.pem\r\n",
+         {L"http://a/", L"http://b:8080/x"}, 3, {folder.Path() + L"\\ca.der", L"C:\\pki\\r.pem"}},
+        {L"时间戳服务器=http://a/\r\n时间戳间隔=0\r\n", {L"http://a/"}, 10, {}},
+        {L"时间戳间隔=-5\r\n", {L"http://timestamp.digicert.com", L"http://timestamp.sectigo.com"}, 10, {}},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(ini, Utf16LeWithBom(L"[基础]\r\n存储位置=C:\\rec\r\n[证据]\r\n" + std::wstring(c.section)));
+        CLumenoApp app;
+        app.PointProfileAt(folder.Path());
+        CProfileFile(ini).Flush();
+        app.ExchangeSettings(FALSE);
+        const StampSettings settings = app.GetStampSettings();
+        EXPECT_EQ(settings.urls, c.urls) << Narrow(c.section);
+        EXPECT_EQ(settings.nIntervalMinutes, c.interval) << Narrow(c.section);
+        EXPECT_EQ(settings.rootFiles, c.roots) << Narrow(c.section);
+        app.ExchangeSettings(TRUE);
+        CProfileFile(ini).Flush();
+        EXPECT_EQ(ReadUtf16File(ini).find(L"时间戳服务器") != std::wstring::npos,
+                  std::wstring(c.section).find(L"时间戳服务器") != std::wstring::npos)
+            << "an absent key stays absent: " << Narrow(c.section);
+    }
+}
+
 // A start while the first one is still ending (its thread here) waits for that end and then runs,
 // instead of ending too and leaving nothing recording.
 TEST(SingleInstance, ASecondStartWaitsForTheFirstToEndAndThenRuns)

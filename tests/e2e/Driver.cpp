@@ -28,27 +28,31 @@
 
 namespace {
 
+struct WindowSearch {
+    const wchar_t* name;
+    bool visibleOnly;
+    HWND owner, found;
+};
+
+// A named callback: on i686 a lambda would not have the stdcall convention EnumWindows calls with.
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lp)
+{
+    auto* s = reinterpret_cast<WindowSearch*>(lp);
+    wchar_t text[512] = L"";
+    const bool byClass = s->name[0] == L'#';
+    byClass ? GetClassNameW(hwnd, text, 512) : GetWindowTextW(hwnd, text, 512);
+    const bool match = (wcscmp(text, s->name) == 0 || (byClass && wcscmp(text, s->name + 1) == 0)) &&
+                       (!s->visibleOnly || IsWindowVisible(hwnd)) &&
+                       (!s->owner || GetWindow(hwnd, GW_OWNER) == s->owner);
+    s->found = match ? hwnd : nullptr;
+    return !match;
+}
+
 // The first top-level window of that title or class, visible if asked, owned by `owner` if given.
 HWND Find(const wchar_t* name, bool visibleOnly = false, HWND owner = nullptr)
 {
-    struct Search {
-        const wchar_t* name;
-        bool visibleOnly;
-        HWND owner, found;
-    } search{name, visibleOnly, owner, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            wchar_t text[512] = L"";
-            const bool byClass = s->name[0] == L'#';
-            byClass ? GetClassNameW(hwnd, text, 512) : GetWindowTextW(hwnd, text, 512);
-            const bool match = (wcscmp(text, s->name) == 0 || (byClass && wcscmp(text, s->name + 1) == 0)) &&
-                               (!s->visibleOnly || IsWindowVisible(hwnd)) &&
-                               (!s->owner || GetWindow(hwnd, GW_OWNER) == s->owner);
-            s->found = match ? hwnd : nullptr;
-            return !match;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{name, visibleOnly, owner, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -11,6 +11,7 @@ person sees is checked on screenshots of the display.
 Usage: run-e2e.py BUILD_BIN_DIR SOURCE_DIR e2e|faults   (LUMENO_SCENARIOS=killed,disk_full picks some)
 """
 
+import base64
 import io
 import os
 import random
@@ -85,11 +86,13 @@ def fresh_videos():
     os.makedirs(VIDEOS)
 
 
-def write_ini(retention=600, auto_record=1, name="", zone=0, folder=VIDEOS):
-    # UTF-16LE with a byte-order mark, as the program itself keeps it.
+def write_ini(retention=600, auto_record=1, name="", zone=0, folder=VIDEOS, stamp=""):
+    # UTF-16LE with a byte-order mark, as the program itself keeps it. Time stamps are off unless a
+    # stand-in authority is given (the built-in public ones are never asked from a test).
     text = ("[基础]\r\n存储位置=%s\r\n保留时长=%d\r\n自动清除其他文件=0\r\n[常规]\r\n自动开始录像=%d\r\n"
-            "[视频附加内容]\r\n时间2时区=%d\r\n名称=%s\r\n平台=\r\n帐号=\r\n") % (windows_path(folder), retention,
-                                                                         auto_record, zone, name)
+            "[视频附加内容]\r\n时间2时区=%d\r\n名称=%s\r\n平台=\r\n帐号=\r\n"
+            "[证据]\r\n时间戳服务器=%s\r\n时间戳根证书=ca.der\r\n") % (windows_path(folder), retention,
+                                                               auto_record, zone, name, stamp)
     with open(INI, "wb") as f:
         f.write(b"\xff\xfe" + text.encode("utf-16-le"))
 
@@ -175,9 +178,9 @@ def name_cell(name, which):
                "-f", "rawvideo", "-pix_fmt", "gray", "-").stdout
 
 
-def verify():
+def verify(*args):
     """LumenoVerify.exe of the same build on the storage folder: its exit status and report."""
-    result = run("wine", os.path.join(BIN, "LumenoVerify.exe"), windows_path(VIDEOS), timeout=300)
+    result = run("wine", os.path.join(BIN, "LumenoVerify.exe"), windows_path(VIDEOS), *args, timeout=300)
     return result.returncode, result.stdout.decode("utf-8", "replace").replace("\r", "")
 
 
@@ -397,12 +400,30 @@ def main_window():
         check(change > 8.0, "the name cell changed within the recording (%.1f)" % change)
 
 
+def start_tsa():
+    """The stand-in time-stamp authority on 127.0.0.1 with its own test root; its URL."""
+    folder = os.path.join(SCRATCH, "tsa")
+    tsa = subprocess.Popen([sys.executable, os.path.join(SRC, "tests", "support", "tsa-standin.py"), folder],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    poll(lambda: os.path.exists(os.path.join(folder, "port")), 120)
+    shutil.copy(os.path.join(folder, "ca.der"), SCRATCH)
+    return tsa, "http://127.0.0.1:%s/" % open(os.path.join(folder, "port")).read().strip()
+
+
 def sealed_session():
-    """Automatic recording, the end of the session, and the seals the program writes; every kind of
-    tampering is the verifier's own tests' matter."""
-    print("== three recordings by themselves, ended with the session, sealed and verified", flush=True)
+    """Automatic recording, the end of the session, and the seals and time stamps the program writes;
+    every kind of tampering is the verifier's own tests' matter."""
+    print("== three recordings by themselves, ended with the session, sealed, stamped and verified", flush=True)
     fresh_videos()
-    write_ini(30, name="张三", zone=-8)
+    tsa, url = start_tsa()
+    try:
+        sealed_and_stamped(url)
+    finally:
+        tsa.kill()
+
+
+def sealed_and_stamped(url):
+    write_ini(30, name="张三", zone=-8, stamp="http://127.0.0.1:9/;" + url)
     for n in range(3):
         start_program()
         check(poll(lambda: out("state", MAIN).startswith("0") and out("enabled", MAIN, IDC_START, IDC_STOP) == "0 1"),
@@ -420,10 +441,25 @@ def sealed_session():
         kill_program()  # the sealing thread has finished when the process could end
         time.sleep(2)  # a gap between recordings, for the timeline
     all_decode("sealed session")
-    rc, report = verify()
+    root = os.path.join(SCRATCH, "tsa", "ca.crt")
+    rc, report = verify("--trust-root", windows_path(root), "--require-anchor")
     print(report, flush=True)
     check(rc == 0 and report.count("  intact ") == 3 and report.count("  gap ") == 2,
           "the verifier finds three intact recordings and two gaps")
+    check("every record is anchored" in report and "3 good stamps" in report,
+          "each recording's end was time-stamped before the program ended: everything anchored")
+    rc, report = verify()
+    check(rc == 1 and "does not chain to a trusted root" in report, "without the stand-in's root the tokens fail")
+    records = [dict(f.split("=", 1) for f in line.rstrip("\n").split("\t"))
+               for line in open(os.path.join(KEPT, "seals.log"), encoding="utf-8")]
+    for r in [r for r in records if r["kind"] == "stamp"]:
+        token = os.path.join(SCRATCH, "token.der")
+        with open(token, "wb") as f:
+            f.write(base64.b64decode(r["token"]))
+        result = run("openssl", "ts", "-verify", "-digest", r["covers_hash"], "-in", token, "-token_in",
+                     "-CAfile", root)
+        check(result.returncode == 0 and b"Verification: OK" in result.stdout,
+              "openssl ts -verify alone accepts the token of seq %s" % r["seq"])
     check("network" in open(os.path.join(KEPT, "seals.log"), encoding="utf-8").read(),
           "the seals tell that the start times came from network time")
 

@@ -1,0 +1,44 @@
+#pragma once
+
+// The stand-in time-stamp authority (tests/support/tsa-standin.py: openssl ts behind a small HTTP
+// server on 127.0.0.1, with a test PKI of its own) run from a test under Wine.
+
+#include <string>
+
+#include "support/TestSupport.h"
+
+namespace testsupport {
+
+class TsaStandIn {
+public:
+    TsaStandIn();  // starts it and waits until it listens
+    ~TsaStandIn() { Kill(); }
+    TsaStandIn(const TsaStandIn&) = delete;
+    TsaStandIn& operator=(const TsaStandIn&) = delete;
+
+    [[nodiscard]] bool IsListening() const { return m_port > 0; }
+    [[nodiscard]] std::wstring Url() const { return L"http://127.0.0.1:" + std::to_wstring(m_port) + L"/"; }
+    // ok, slow:SECONDS, garbage, reset, otherhash, untrusted, noeku (see the script)
+    void SetMode(const std::string& mode) { WriteText(m_dir.File(L"mode"), mode); }
+    [[nodiscard]] std::wstring RootPem() const { return m_dir.File(L"ca.crt"); }
+    [[nodiscard]] std::wstring RootDer() const { return m_dir.File(L"ca.der"); }
+    [[nodiscard]] int Requests() const;
+    // Down (nothing listens on its port) and back up on the same port.
+    void Kill();
+    [[nodiscard]] bool Start();
+
+    // A token for a 64-digit hash, straight from the stand-in in its current mode; empty, with the
+    // reason in LastProblem(), when none came.
+    [[nodiscard]] std::string TokenFor(const std::string& hexHash) const;
+    [[nodiscard]] std::string LastProblem() const;
+    // `openssl ts -verify` of a token over a hash with the stand-in's root: its output; rc gets
+    // its exit status (0: verified).
+    [[nodiscard]] std::string OpensslVerify(const std::string& hexHash, const std::string& token, int& rc) const;
+
+private:
+    TempFolder m_dir{L"tsa"};
+    int m_port = 0;
+    mutable std::string m_strProblem;
+};
+
+}  // namespace testsupport
