@@ -7,6 +7,7 @@
 
 #include "media/VideoFileWriter.h"
 #include "support/TestSupport.h"
+#include "timestore/SealLog.h"
 
 namespace testsupport {
 
@@ -51,6 +52,16 @@ std::wstring ListFolder(const std::wstring& folder)
         if (name != L".\\" && name != L"..\\")
             list += (list.empty() ? L"" : L" ") + name;
     return list;
+}
+
+std::vector<CSealRecord> SealRecords(const std::wstring& log, const std::string& kind)
+{
+    std::vector<CSealRecord> records;
+    for (const CSealLog::Line& line : CSealLog::ReadLines(log))
+        if (CSealRecord r; CSealRecord::Parse(line.text, r) == CSealRecord::Parsed::kOk)
+            if (kind.empty() || r.Get("kind") == kind)
+                records.push_back(std::move(r));
+    return records;
 }
 
 }  // namespace testsupport

@@ -8,6 +8,9 @@
 #include <vfw.h>
 
 #include <string>
+#include <vector>
+
+#include "timestore/SealRecord.h"
 
 namespace testsupport {
 
@@ -25,5 +28,7 @@ void WriteRecording(const std::wstring& path, int frames);
 void MakeRateBelowOneFramePerSecond(const std::wstring& path);
 // The entries of a folder, sorted and space-separated; sub-folders end in "\".
 [[nodiscard]] std::wstring ListFolder(const std::wstring& folder);
+// The well-formed records of a seal log, oldest first; only those of `kind` when one is given.
+[[nodiscard]] std::vector<CSealRecord> SealRecords(const std::wstring& log, const std::string& kind = "");
 
 }  // namespace testsupport

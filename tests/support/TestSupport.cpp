@@ -88,6 +88,37 @@ std::vector<std::uint8_t> ReadBytes(const std::wstring& path)
     return bytes;
 }
 
+void EditFile(const std::wstring& file, const std::function<void(std::vector<std::uint8_t>&)>& edit)
+{
+    auto bytes = ReadBytes(file);
+    edit(bytes);
+    WriteBytes(file, bytes);
+}
+
+void CopyFolder(const std::wstring& from, const std::wstring& to)
+{
+    int rc = -1;
+    CreateDirectoryW(to.c_str(), nullptr);
+    const std::string said = RunHost("cp -R '" + UnixPath(from) + "/.' '" + UnixPath(to) + "'", &rc);
+    ASSERT_EQ(rc, 0) << said;
+}
+
+::testing::AssertionResult Holds(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos ? ::testing::AssertionSuccess()
+                                                : ::testing::AssertionFailure() << "no " << part << " in:\n" << text;
+}
+
+Verified RunVerifier(const std::wstring& folder, const std::string& more)
+{
+    wchar_t self[MAX_PATH];
+    std::wstring exe(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    exe.replace(exe.rfind(L'\\'), std::wstring::npos, L"\\LumenoVerify.exe");
+    Verified result;
+    result.out = RunHost("wine '" + UnixPath(exe) + "' '" + Narrow(folder) + "'" + more + " 2>&1", &result.code);
+    return result;
+}
+
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, int second, int milliseconds)

@@ -2,6 +2,8 @@
 
 // Helpers shared by the tests: scratch folders, files, and running host (Linux) tools under Wine.
 
+#include <gtest/gtest.h>
+
 #include "framework/Image.h"
 #include "framework/Utf8.h"
 
@@ -33,6 +35,10 @@ void WriteText(const std::wstring& path, const std::string& text);
 [[nodiscard]] std::vector<std::uint8_t> ReadBytes(const std::wstring& path);
 [[nodiscard]] bool FileExists(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
+void EditFile(const std::wstring& file, const std::function<void(std::vector<std::uint8_t>&)>& edit);  // in place
+void CopyFolder(const std::wstring& from, const std::wstring& to);  // the tree, into `to` (made if missing)
+// Whether the text holds the part; the whole text is shown when it does not.
+[[nodiscard]] ::testing::AssertionResult Holds(const std::string& text, const std::string& part);
 
 // The Unix path of a Windows path under Wine (for host tools such as ffprobe).
 [[nodiscard]] std::string UnixPath(const std::wstring& windowsPath);
@@ -40,6 +46,13 @@ void RemoveTree(const std::wstring& path);
 // its status (-1 when it did not finish within timeoutMs).
 [[nodiscard]] std::string RunHost(const std::string& shellCommand, int* exitCode = nullptr,
                                   DWORD timeoutMs = 300000);
+
+struct Verified {
+    int code = -1;
+    std::string out;
+};
+// LumenoVerify.exe beside this test program, run on a folder with more arguments: exit status, output.
+[[nodiscard]] Verified RunVerifier(const std::wstring& folder, const std::string& more = "");
 
 // A small tmpfs mounted on a new folder until the object goes, to fill the disk under a test.
 // Mounted() is false where the host cannot mount one (the test is then skipped).

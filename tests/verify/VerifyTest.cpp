@@ -25,29 +25,6 @@ namespace {
 
 const char* const kServers[] = {"127.0.0.1"};
 
-void CopyFolder(const std::wstring& from, const std::wstring& to)
-{
-    int rc = -1;
-    CreateDirectoryW(to.c_str(), nullptr);
-    const std::string said = RunHost("cp -R '" + UnixPath(from) + "/.' '" + UnixPath(to) + "'", &rc);
-    ASSERT_EQ(rc, 0) << said;
-}
-
-// Changes a file's bytes in place.
-void EditFile(const std::wstring& file, const std::function<void(std::vector<std::uint8_t>&)>& edit)
-{
-    auto bytes = ReadBytes(file);
-    edit(bytes);
-    WriteBytes(file, bytes);
-}
-
-// Whether the text holds the part; the whole text is shown when it does not.
-::testing::AssertionResult Holds(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos ? ::testing::AssertionSuccess()
-                                                : ::testing::AssertionFailure() << "no " << part << " in:\n" << text;
-}
-
 std::string Sha256Of(const std::wstring& file)
 {
     const std::vector<std::uint8_t> bytes = ReadBytes(file);
@@ -61,22 +38,6 @@ std::wstring Upper(std::wstring text)
 }
 
 std::string QuotedMoment(long long ms) { return " '" + FormatMoment(ms).substr(0, 19) + "'"; }
-
-struct Verified {
-    int code = -1;
-    std::string out;
-};
-
-// LumenoVerify.exe beside this test program, run on a folder: its exit status and output.
-Verified Verify(const std::wstring& folder, const std::string& more = "")
-{
-    wchar_t self[MAX_PATH];
-    std::wstring exe(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    exe.replace(exe.rfind(L'\\'), std::wstring::npos, L"\\LumenoVerify.exe");
-    Verified result;
-    result.out = RunHost("wine '" + UnixPath(exe) + "' '" + Narrow(folder) + "'" + more + " 2>&1", &result.code);
-    return result;
-}
 
 // How far a cell of the picture is from the overlay clock drawn with the given text: the box's grey
 // under white text in the overlay font, compared on the green channel.
@@ -167,11 +128,8 @@ std::unique_ptr<TempFolder> VerifyTest::s_session;
 
 }  // namespace
 
-// The untouched session: three intact files with two gaps between them, and the program agrees. A
-// two-minute span from the second recording on exports two recordings and the whole log, and checks
-// on its own, the first recording counted as outside it; a change there is found too. A moment inside
-// a recording gives the picture of that moment: the same picture ffmpeg decodes at that position, with
-// the overlay clock reading the asked second; a moment in a gap is not covered.
+// Three intact files; a span exports two of them with the log and checks on its own; a moment gives
+// ffmpeg's picture of that position, its overlay clock reading the asked second; a gap is not covered.
 TEST_F(VerifyTest, ASessionVerifiesExportsAndAnswersMoments)
 {
     EXPECT_TRUE(m_check.Passed()) << m_check.Report();
@@ -181,14 +139,14 @@ TEST_F(VerifyTest, ASessionVerifiesExportsAndAnswersMoments)
         EXPECT_NEAR(static_cast<double>(r.llPositions), 40.0, 15.0) << r.strName;
         EXPECT_EQ(Record(r.llLine).Get("overlay_name") + Record(r.llLine).Get("overlay_account"), "张三88001234");
     }
-    Verified run = Verify(m_copy.Path());
+    Verified run = RunVerifier(m_copy.Path());
     EXPECT_EQ(run.code, 0) << run.out;
     EXPECT_TRUE(Holds(run.out, "Result: PASS"));
     const CFolderCheck::Recording& second = m_check.m_recordings[1];
     const long long from = second.llStartMs / 1000 * 1000, moment = from + 2000;  // two whole seconds in
     TempFolder out(L"export");
     const std::wstring target = out.File(L"span");
-    run = Verify(m_copy.Path(), " --export" + QuotedMoment(from) + QuotedMoment(from + 120000) + " '" + Narrow(target) +
+    run = RunVerifier(m_copy.Path(), " --export" + QuotedMoment(from) + QuotedMoment(from + 120000) + " '" + Narrow(target) +
                                     "'");
     EXPECT_EQ(run.code, 0) << run.out;
     EXPECT_EQ(ListFolder(target), Widen(Name(1) + " " + Name(2)) + L" LumenoData\\ report.txt");
@@ -208,20 +166,20 @@ TEST_F(VerifyTest, ASessionVerifiesExportsAndAnswersMoments)
     EXPECT_TRUE(Holds(exported.Report(), "made from the chain up to seq 3 whose last record's hash is " + m_check.m_strHead));
     // Only into a new or empty folder outside the source, however its path is written.
     for (const std::wstring& refused : {target, m_copy.File(L"LumenoData\\out"), Upper(m_copy.Path()) + L"\\.\\x"})
-        EXPECT_EQ(Verify(m_copy.Path(), " --export" + QuotedMoment(from) + QuotedMoment(from + 1000) + " '" +
+        EXPECT_EQ(RunVerifier(m_copy.Path(), " --export" + QuotedMoment(from) + QuotedMoment(from + 1000) + " '" +
                                             Narrow(refused) + "'").code, 2) << Narrow(refused);
     EXPECT_FALSE(FileExists(m_copy.File(L"LumenoData\\out")));
     const std::vector<std::uint8_t> report = ReadBytes(target + L"\\report.txt");
     EXPECT_TRUE(Holds(std::string(report.begin(), report.end()), "This export's check:"));
     EditFile(target + L"\\" + Widen(Name(2)), [](auto& b) { b[b.size() / 3] ^= 0x40; });
-    EXPECT_EQ(Verify(target).code, 1);
+    EXPECT_EQ(RunVerifier(target).code, 1);
     const std::string when = FormatMoment(moment).substr(0, 19);
     long long position = -1;
     ASSERT_EQ(m_check.Find(moment, position), &second) << when;
     EXPECT_GE(second.llStartMs + position * 100, moment);
     EXPECT_LT(second.llStartMs + position * 100, moment + 100) << "the first picture at or after the moment";
     const std::wstring png = out.File(L"moment.png");
-    run = Verify(m_copy.Path(), " --at" + QuotedMoment(moment) + " --png '" + Narrow(png) + "'");
+    run = RunVerifier(m_copy.Path(), " --at" + QuotedMoment(moment) + " --png '" + Narrow(png) + "'");
     EXPECT_EQ(run.code, 0) << run.out;
     EXPECT_TRUE(Holds(run.out, when + " is in " + second.strName + " at position " + std::to_string(position)));
     lumeno::CImage frame;
@@ -249,7 +207,7 @@ TEST_F(VerifyTest, ASessionVerifiesExportsAndAnswersMoments)
     const long long inGap = (second.EndMs() / 1000 + 1) * 1000;
     ASSERT_LT(inGap, m_check.m_recordings[2].llStartMs - 1000);
     EXPECT_EQ(m_check.Find(inGap, position), nullptr);
-    run = Verify(m_copy.Path(), " --at" + QuotedMoment(inGap));
+    run = RunVerifier(m_copy.Path(), " --at" + QuotedMoment(inGap));
     EXPECT_EQ(run.code, 3);
     EXPECT_TRUE(Holds(run.out, FormatMoment(inGap).substr(0, 19) + " is not covered"));
 }
@@ -342,23 +300,23 @@ TEST_F(VerifyTest, EveryTamperIsFoundAndNamed)
         EXPECT_EQ(check.Passed(), c.passes) << check.Report();
         EXPECT_TRUE(Holds(check.Report(), c.expected));
     }
-    EXPECT_EQ(Verify(m_copy.Path()).code, 0) << "after retention";
+    EXPECT_EQ(RunVerifier(m_copy.Path()).code, 0) << "after retention";
     // The exit status is the folder's verdict whichever way the program runs; its own words say why.
     RemoveTree(m_copy.Path());
     CopyFolder(s_session->Path(), m_copy.Path());
     EditFile(File(0), [](auto& b) { b[b.size() / 2] ^= 0x01; });
     const long long inSecond = m_check.m_recordings[1].llStartMs + 1000;
-    EXPECT_EQ(Verify(m_copy.Path(), " --at" + QuotedMoment(inSecond)).code, 1) << "another file altered";
-    EXPECT_EQ(Verify(m_copy.Path(), " --at" + QuotedMoment(inSecond - 100000)).code, 1) << "and nothing covered";
+    EXPECT_EQ(RunVerifier(m_copy.Path(), " --at" + QuotedMoment(inSecond)).code, 1) << "another file altered";
+    EXPECT_EQ(RunVerifier(m_copy.Path(), " --at" + QuotedMoment(inSecond - 100000)).code, 1) << "and nothing covered";
     TempFolder out(L"export");
-    EXPECT_EQ(Verify(m_copy.Path(), " --export" + QuotedMoment(inSecond) + QuotedMoment(inSecond + 60000) + " '" +
+    EXPECT_EQ(RunVerifier(m_copy.Path(), " --export" + QuotedMoment(inSecond) + QuotedMoment(inSecond + 60000) + " '" +
                                          Narrow(out.File(L"span")) + "'")
                   .code,
               1);
     ASSERT_TRUE(DeleteFileW(m_log.c_str()));
     for (const auto& [folder, words] : {std::pair{m_copy.Path(), "Result: FAIL (no seal log: nothing in this folder is sealed)"},
                                         std::pair{m_copy.File(L"none"), "There is no such folder."}}) {
-        const Verified run = Verify(folder);
+        const Verified run = RunVerifier(folder);
         EXPECT_EQ(run.code, 1) << run.out;
         EXPECT_TRUE(Holds(run.out, words));
     }
