@@ -34,16 +34,9 @@ std::vector<std::wstring> Recordings(const std::wstring& folder)  // finished on
     return paths;
 }
 
-// The seals of the recordings in a folder's log, oldest first.
 std::vector<CSealRecord> RecordingSeals(const std::wstring& folder)
 {
-    std::vector<CSealRecord> seals;
-    for (const CSealLog::Line& line : CSealLog::ReadLines(CSealer::LogPath(folder))) {
-        CSealRecord record;
-        if (CSealRecord::Parse(line.text, record) == CSealRecord::Parsed::kOk && record.Get("kind") == "recording")
-            seals.push_back(std::move(record));
-    }
-    return seals;
+    return SealRecords(CSealer::LogPath(folder), "recording");
 }
 
 // Rows of the last composed frame (bottom-up) unlike the overlay over the plain grey desktop: the box
@@ -85,8 +78,7 @@ int Misplaced(const CRecordThread& r, bool connected, const wchar_t* zoneLabel, 
     return wrong;
 }
 
-// Encoding that takes longer than the tick (a sleep for its cost, not a wait), as on a screen too
-// large for the encoder.
+// Encoding longer than the tick (a sleep for its cost, not a wait), as on a screen too large for it.
 struct SlowEncodingRecorder : CRecordThread {
     using CRecordThread::CRecordThread;
     ~SlowEncodingRecorder() override { Stop(); }  // the encoder thread calls into this class
@@ -94,8 +86,7 @@ struct SlowEncodingRecorder : CRecordThread {
     void WritePicture(int slot) override { Sleep(kEncodeMs), CRecordThread::WritePicture(slot); }
 };
 
-// Plain C far slower than the tick, the processor's code quick: the stand-in pays plain C's cost
-// in a sleep before each picture, so the encoder falls behind until it takes the processor's path.
+// Plain C far slower than the tick (a sleep before each picture), the processor's code quick.
 struct SlowPlainCRecorder : CRecordThread {
     using CRecordThread::CRecordThread;
     ~SlowPlainCRecorder() override { Stop(); }
@@ -121,9 +112,8 @@ protected:
 
 }  // namespace
 
-// Switched on, off and on into a missing folder, then across a file's end and an overrun tick: the latest
-// switch wins, the folder is retried, a file holds at most 600 positions, one per 100 ms, and Stop while
-// recording returns with both files finished, announced and catalogued.
+// On, off, on into a missing folder, across a file's end and an overrun tick: the latest switch wins, the
+// folder is retried, 600 positions of 100 ms a file, and Stop finishes, announces and catalogues both.
 TEST_F(RecordThreadTest, FilesOf600PositionsFollowWallTimeThroughAStall)
 {
     const std::wstring folder = m_folder.File(L"later");
@@ -168,9 +158,8 @@ TEST_F(RecordThreadTest, FilesOf600PositionsFollowWallTimeThroughAStall)
             << "a stalled capture is no slow encoder: plain C throughout";
 }
 
-// A tiny file system that fills up under the second of three recordings: the first stays untouched, the
-// second is finished with what reached the disk once the disk has room again, the third is whole.
-// (Wine's AVIFIL32 never reports the full disk: the recorder sees it by the file no longer growing.)
+// A disk full under the second of three recordings (seen by the file no longer growing: AVIFIL32 never
+// says): the first untouched, the second finished with what reached the disk, the third whole.
 TEST_F(RecordThreadTest, AFullDiskLosesNothingFinished)
 {
     const std::wstring folder = m_folder.File(L"small"), temp = folder + L"\\" + CRecordThread::kTempFileName;
@@ -200,9 +189,8 @@ TEST_F(RecordThreadTest, AFullDiskLosesNothingFinished)
         EXPECT_EQ(PositionMap(file)[0] + DecodeErrors(file), "K");
 }
 
-// Frames captured and written on the test's thread: the overlay and its clocks, with and without the
-// banner, and an empty position rather than a corrupt chunk for an encoding error. Run on two screen sizes
-// and on a 16-bit screen.
+// The overlay and its clocks with and without the banner (on two screen sizes and 16 bits), and an
+// empty position rather than a corrupt chunk for an encoding error.
 TEST_F(RecordThreadTest, OverlayOnWrittenFramesAndAnEmptyPositionForAnEncodingError)
 {
     OverlaySettings zhang{0, L"张三", L"MT5", L"88001234"};
@@ -286,9 +274,8 @@ TEST_F(RecordThreadTest, ASlowEncoderLeavesEmptyPositionsAndLosesNoQueuedPicture
     EXPECT_EQ(std::to_string(recorder.m_ullBytesWritten.load()) + "\n", sizes);
 }
 
-// An encoder that cannot keep up on plain C moves to the processor's code within the file, from a
-// key frame at its next picture on, with every position of the timeline kept; the seal says from
-// which position. Switched off and on again, the next session starts on plain C.
+// Plain C behind the tick: the processor's code from a key frame on, within the file, no position lost,
+// the seal saying where; the next session starts on plain C again.
 TEST_F(RecordThreadTest, AnEncoderBehindTheTickTakesTheProcessorsPathWithinTheFile)
 {
     SlowPlainCRecorder recorder(m_netTime, {}, ProgramBanner());

