@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""A stand-in time-stamp authority for the tests: `openssl ts -reply` behind a small HTTP server.
+"""A stand-in time-stamp authority: `openssl ts -reply` behind HTTP on 127.0.0.1.  tsa-standin.py DIR [--port N]
 
-    tsa-standin.py DIR [--address 127.0.0.1] [--port 0]
-
-Makes its own test PKI in DIR at start (a root, a TSA certificate with critical timeStamping usage,
-one without any extended key usage, and a TSA under a second root nobody trusts), writes DIR/port
-and DIR/pid, and answers POSTs of application/timestamp-query. DIR/mode, read at every request,
-says how: ok, slow:SECONDS, garbage, reset, otherhash, untrusted, noeku. Every request is
-appended to DIR/requests (its mode and the request's SHA-256 imprint in hex)."""
+Makes a test PKI in DIR (a root, a TSA with critical timeStamping usage, one without it, a TSA under an
+untrusted root), writes DIR/port and DIR/pid. DIR/mode, read at every request, says how to answer: ok,
+slow:SECONDS, garbage, reset, otherhash, untrusted, noeku. Each request's mode and imprint go to DIR/requests."""
 import os, subprocess, sys, threading, time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -102,11 +98,10 @@ class Handler(BaseHTTPRequestHandler):
 def main():
     os.makedirs(sys.argv[1], exist_ok=True)
     os.chdir(sys.argv[1])
-    address = sys.argv[sys.argv.index("--address") + 1] if "--address" in sys.argv else "127.0.0.1"
     port = int(sys.argv[sys.argv.index("--port") + 1]) if "--port" in sys.argv else 0
     make_pki()
     ThreadingHTTPServer.allow_reuse_address = True
-    server = ThreadingHTTPServer((address, port), Handler)
+    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
     server.daemon_threads = True
     with open("pid", "w") as f:
         f.write(str(os.getpid()))
