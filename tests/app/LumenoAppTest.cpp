@@ -147,9 +147,8 @@ TEST(AutoRun, OnlyTheQuotedPathCountsAndEnableThenDisableLeaveItSetThenGone)
 
 }  // namespace
 
-// The time-stamp keys of [证据]: an absent server key means the public authorities, an empty one
-// stamping off; lists are split at ';' with blanks dropped; roots are found beside the program; an
-// interval below a minute falls back to ten. Saving never writes these keys.
+// [证据]: no server key means the public authorities, an empty one none; lists split at ';'; roots
+// beside the program; an interval below a minute is ten. Saving never writes these keys.
 TEST(Settings, TimeStampKeys)
 {
     TempFolder folder(L"stampini");

@@ -62,9 +62,8 @@ double SecondsFrom(const SYSTEMTIME& local, ULONGLONG utcTicks)
 
 }  // namespace
 
-// A kill can come at any byte: every complete chunk before it is recovered, under the name of the
-// true start (last write less the positions' ticks), and the result plays. What holds no complete
-// picture, or is not ours to take, is left exactly as it is.
+// Killed at any byte: every complete chunk is recovered under the true start's name and plays; what
+// holds no complete picture, or is not ours to take, is left exactly as it is.
 TEST(RecordingRepair, RecoversEveryCompleteChunkAndLeavesWhatItCannotReadUntouched)
 {
     AviLibrary avi;

@@ -89,11 +89,9 @@ TEST(NetTimeTest, AReplyUpTo4500MsOldCountsAsConnected)
     EXPECT_TRUE(CNetTime::IsReplyFresh(reply - 20, reply)) << "a reply newer than the reading is fresh";
 }
 
-// One client against a stand-in server on loopback whose clock reads 2035-01-01 00:00:00.250 UTC,
-// far from the machine's, so that a reading tells by itself where it came from. Datagrams from the
-// asked address and port that are not the answer to the request open there (a forged originate, none,
-// the originate of the request before) neither set the clock nor keep it connected; the forger's
-// clock reads 2030-06-01.
+// A stand-in server reading 2035-01-01 00:00:00.250: datagrams that are not the answer to the open
+// request (a forged originate, none, the request before's; the forger reads 2030) neither set the
+// clock nor keep it connected.
 TEST(NetTimeTest, SynchronisesOnceOnTheAnswerToItsOpenRequestAndStaysConnectedOnlyWhileAnswered)
 {
     constexpr DWORD kForgedSeconds = 4115491200u, kServerSeconds = 4260211200u;

@@ -1,13 +1,9 @@
-// A real sealed export (recordings sealed by the program, one removed by a record, one left out by
-// the export's own record), mutated thousands of times in a repeatable way, as a careless or a
-// hostile party would: bytes, lines, fields (with the record's hash made again, with the chain made
-// again after it, with the old hash kept in an added field), forged records, the recordings, planted
-// files. The check never crashes or hangs, and never passes with the sealed last hash unless the log
-// and the recordings are the sealed ones.
+// A real sealed export mutated thousands of times, repeatably, as a careless or hostile party would:
+// the check never crashes or hangs, and never passes with the sealed last hash unless the log and the
+// recordings are the sealed ones.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <random>
 
@@ -68,8 +64,7 @@ std::string Seal(const Fields& fields)
     return body + "\thash=" + CSha256::OfText(body);
 }
 
-// Every record from `from` on names the hash of the one before it again, as a forger who rewrites
-// the rest of the log would make it.
+// Every record from `from` on chained to the one before it again, as a forger rewriting the log would.
 void Rechain(std::vector<std::string>& lines, std::size_t from)
 {
     for (std::size_t i = std::max<std::size_t>(from, 1); i < lines.size(); ++i) {
@@ -160,10 +155,8 @@ TEST(VerifyFuzzTest, AMutatedSealedFolderNeverPassesAsTheSealedOne)
                                    "2024-02-30 00:00:00.000", "1601-01-01 00:00:00.000", "2099-01-01 00:00:00.000",
                                    "20240305-090100.AVI", "export", "removed", std::string(64, 'f'), "1"};
 
-    const auto started = std::chrono::steady_clock::now();
-    constexpr int kCases = 3000;
-    int passedAsSealed = 0, passedOtherwise = 0;
-    for (int i = 0; i < kCases; ++i) {
+    int passedAsSealed = 0;
+    for (int i = 0; i < 3000; ++i) {
         Files files = sealed;
         std::vector<std::string> lines = sealedLines;
         const std::size_t n = Pick(lines.size());
@@ -250,16 +243,12 @@ TEST(VerifyFuzzTest, AMutatedSealedFolderNeverPassesAsTheSealedOne)
         if (!check.Passed())
             continue;
         const bool asSealed = check.m_strHead == head;
-        (asSealed ? passedAsSealed : passedOtherwise) += 1;
+        passedAsSealed += asSealed;
         if (asSealed && Normal(files) != Normal(sealed))
             ADD_FAILURE() << "case " << i << " (mutation " << i % 12 << ") passed as the sealed folder:\n"
                           << check.Report();
         if (HasFailure())
             break;
     }
-    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%d cases in %.1f s: %d passed as the sealed folder (the same log and recordings), "
-                "%d passed with another last hash (a chain made again)\n",
-                kCases, seconds, passedAsSealed, passedOtherwise);
     EXPECT_GT(passedAsSealed, 0) << "the unchanged cases (line ends of a text-mode copy) pass";
 }
