@@ -1,10 +1,8 @@
 #pragma once
 
-// A stand-in SNTP server inside the test process: one UDP socket per address it answers for, served
-// by its own thread; a responder the test supplies decides what each request gets back. Like a real
-// server it copies the request's transmit time into each reply's originate time, unless the
-// responder asks for a datagram to go out as it is (a forged reply). Use
-// 127.0.0.1: under Wine only that loopback address is bound as itself and answers from itself.
+// A stand-in SNTP server in the test process, a socket per address, answering as the test's responder
+// says, with the request's transmit time as originate unless a datagram goes out as it is (a forgery).
+// Use 127.0.0.1: under Wine only that loopback address is bound as itself and answers from itself.
 
 #include <atomic>
 #include <functional>

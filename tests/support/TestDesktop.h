@@ -1,8 +1,7 @@
 #pragma once
 
-// A user-interface thread for recording tests: one plain-coloured topmost window over the whole
-// primary screen, so that captured frames are predictable, which also counts the messages the
-// recording thread posts to it.
+// A plain-coloured topmost window over the primary screen, on its own thread, so that captured frames
+// are predictable; it counts the messages the recording thread posts to it.
 
 #include <windows.h>
 
