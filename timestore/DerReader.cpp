@@ -82,7 +82,8 @@ std::string CDerReader::ObjectId(std::string_view content)
             dotted = std::to_string(top) + "." + std::to_string(value - top * 40);
             first = false;
         } else {
-            dotted += "." + std::to_string(value);
+            dotted += '.';
+            dotted += std::to_string(value);
         }
         value = 0;
     }

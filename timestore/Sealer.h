@@ -122,5 +122,7 @@ private:
     CSealLog m_log;
     std::deque<Job> m_unwritten;  // measured, not yet in the log, oldest first
     // Last: it hands records to Post, so it must go before everything Post uses.
-    CStamper m_stamper{[this](const std::wstring& folder, CSealRecord record) { Post({folder, {}, std::move(record)}); }};
+    CStamper m_stamper{[this](const std::wstring& folder, CSealRecord record) {
+        Post({folder, {}, std::move(record), {}, false});
+    }};
 };
