@@ -18,5 +18,8 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
-# Every route but loopback is absent: a packet for any other address fails at once.
+# Every route but loopback is absent: a packet for any other address fails at once. A proxy the
+# host names is out of reach in here too, and would only turn the stand-ins' local answers into
+# failures: programs run without one (WinHTTP under Wine reads these variables).
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 exec "$@"
