@@ -120,6 +120,24 @@ bool CSealRecord::Unescape(std::string_view text, std::string& value)
     return true;
 }
 
+bool ParseSealTime(std::string_view text, bool utc, long long& ms)
+{
+    if (!CSealFormat::Fits(utc ? CSealFormat::Value::kUtcTime : CSealFormat::Value::kLocalTime, text))
+        return false;
+    const auto number = [&](std::size_t at, std::size_t digits) {
+        unsigned value = 0;
+        (void)std::from_chars(text.data() + at, text.data() + at + digits, value);
+        return static_cast<WORD>(value);
+    };
+    const SYSTEMTIME st{number(0, 4), number(5, 2), 0, number(8, 2), number(11, 2), number(14, 2), number(17, 2),
+                        number(20, 3)};
+    FILETIME ft{};
+    if (!SystemTimeToFileTime(&st, &ft))
+        return false;
+    ms = static_cast<long long>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000);
+    return true;
+}
+
 std::string FormatSealTime(const SYSTEMTIME& st, bool utc)
 {
     char text[40];

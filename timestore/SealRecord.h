@@ -47,3 +47,6 @@ public:
 struct _SYSTEMTIME;
 // "2024-03-05 09:31:07.250" for a local time, "2024-03-05T01:31:07.250Z" for a UTC time.
 [[nodiscard]] std::string FormatSealTime(const _SYSTEMTIME& st, bool utc);
+// The other way: such a text as milliseconds since 1601-01-01 on its own clock; false for anything
+// but that form with a real date and time.
+[[nodiscard]] bool ParseSealTime(std::string_view text, bool utc, long long& ms);

@@ -2,7 +2,6 @@
 
 #include <shlwapi.h>
 
-#include <cstdio>
 #include <optional>
 
 #include "framework/Utf8.h"
@@ -41,24 +40,6 @@ std::string UtcOfLocal(CDateTime start)
     if (!start.ToSystemTime(local) || !TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc))
         return "-";
     return FormatSealTime(utc, true);
-}
-
-// "2024-03-05T01:31:07.250Z" as FILETIME ticks; false for anything else.
-bool ParseUtcText(const std::string& text, LONGLONG& ticks)
-{
-    unsigned field[7] = {};
-    int used = 0;
-    if (text.size() != 24 || std::sscanf(text.c_str(), "%4u-%2u-%2uT%2u:%2u:%2u.%3uZ%n", &field[0], &field[1], &field[2],
-                                         &field[3], &field[4], &field[5], &field[6], &used) != 7 || used != 24)
-        return false;
-    const SYSTEMTIME st{static_cast<WORD>(field[0]), static_cast<WORD>(field[1]), 0, static_cast<WORD>(field[2]),
-                        static_cast<WORD>(field[3]), static_cast<WORD>(field[4]), static_cast<WORD>(field[5]),
-                        static_cast<WORD>(field[6])};
-    FILETIME ft{};
-    if (!SystemTimeToFileTime(&st, &ft))
-        return false;
-    ticks = static_cast<LONGLONG>(static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime);
-    return true;
 }
 
 }  // namespace
@@ -155,16 +136,16 @@ std::map<std::wstring, LONGLONG> CSealer::SealedStarts(const std::wstring& folde
             return;
         const std::wstring name = FromUtf8(record.Get("name"));
         const std::string kind = record.Get(CSealRecord::kKindKey);
-        LONGLONG start = 0;
+        long long startMs = 0;
         if (!names.count(name) || (kind != "recording" && kind != "removed"))
             return;
-        if (kind == "removed" || !ParseUtcText(record.Get("start_utc"), start)) {
+        if (kind == "removed" || !ParseSealTime(record.Get("start_utc"), true, startMs)) {
             starts.erase(name);  // a later file of the same name is not this one
             return;
         }
         // Network time when there was one, else the machine's clock: the order is the machine's.
         const long long offsetMs = record.GetNumber("offset_start_ms", 0);
-        starts[name] = start + (record.Get("utc_source") == "network" ? offsetMs * 10000 : 0);
+        starts[name] = (startMs + (record.Get("utc_source") == "network" ? offsetMs : 0)) * 10000;
     });
     return starts;
 }

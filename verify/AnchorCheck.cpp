@@ -4,21 +4,6 @@
 #include "timestore/TimeStampRequest.h"
 #include "timestore/TimeStampToken.h"
 #include "timestore/TrustRoots.h"
-#include "verify/Moment.h"
-
-namespace {
-
-// "2026-12-07T06:02:48.250Z" as milliseconds since 1601; false for anything else.
-bool ParseUtc(std::string text, long long& ms)
-{
-    if (text.size() != 24 || text[10] != 'T' || text.back() != 'Z')
-        return false;
-    text[10] = ' ';
-    text.pop_back();
-    return ParseMoment(text, ms);
-}
-
-}  // namespace
 
 void CAnchorCheck::Feed(long long line, const CSealRecord& record, const CTrustRoots& roots, const Problem& problem)
 {
@@ -58,7 +43,7 @@ void CAnchorCheck::CheckStamp(long long line, const CSealRecord& r, const CTrust
     // take what the token itself allows).
     for (auto it = m_kept.upper_bound(m_nAnchoredSeq); it != m_kept.end() && it->first <= covers; ++it) {
         long long start = 0;
-        if (it->second.bRecording && ParseUtc(it->second.strStartUtc, start) &&
+        if (it->second.bRecording && ParseSealTime(it->second.strStartUtc, true, start) &&
             start > checked.info.llGenTimeMs + checked.info.llLatitudeMs)
             problem(line, where + ": time contradiction: " + CSealFormat::Printable(it->second.strName) + " (seq " +
                               std::to_string(it->first) + ") starts at " + it->second.strStartUtc +
