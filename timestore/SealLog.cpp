@@ -1,11 +1,11 @@
 #include "timestore/SealLog.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "framework/Sha256.h"
 #include "timestore/SealFormat.h"
+#include "timestore/SealLogReader.h"
 
 HRESULT CSealLog::Open(const std::wstring& path, std::string* cutFragment)
 {
@@ -115,27 +115,11 @@ HRESULT CSealLog::WriteAtEnd(const std::string& bytes)
 
 bool CSealLog::ForEachLine(const std::wstring& path, const std::function<void(Line&&)>& visit)
 {
-    const lumeno::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
+    CSealLogReader reader;
+    if (!reader.Open(path))
         return false;
-    std::string pending;
-    std::vector<char> buffer(1 << 16);
-    for (DWORD read = 0; ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
-                         read > 0;) {
-        const char* from = buffer.data();
-        const char* const end = from + read;
-        for (const char* eol; (eol = static_cast<const char*>(std::memchr(from, '\n', end - from))) != nullptr;
-             from = eol + 1) {
-            pending.append(from, eol);
-            if (!pending.empty() && pending.back() == '\r')
-                pending.pop_back();  // a log copied through a text-mode tool
-            visit({std::exchange(pending, {}), true});
-        }
-        pending.append(from, end);
-    }
-    if (!pending.empty())
-        visit({std::move(pending), false});
+    for (CSealLogReader::Line line; reader.Next(line);)
+        visit({std::move(line.text), line.ended});
     return true;
 }
 

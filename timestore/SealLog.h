@@ -49,8 +49,9 @@ public:
     [[nodiscard]] long long LastSeq() const { return m_nLastSeq; }
     [[nodiscard]] const std::string& LastHash() const { return m_strLastHash; }
 
-    // Calls visit for every line of the file, read piece by piece (a log of years is never held
-    // whole); false when the file cannot be opened.
+    // Calls visit for every line of the file as CSealLogReader reads it (piece by piece, a line
+    // longer than any record kept only in part, as the verifier sees it); false when the file
+    // cannot be opened.
     static bool ForEachLine(const std::wstring& path, const std::function<void(Line&&)>& visit);
     [[nodiscard]] static std::vector<Line> ReadLines(const std::wstring& path, bool* found = nullptr);
 
