@@ -1,5 +1,7 @@
 #include "framework/Sha256.h"
 
+#include "framework/Hex.h"
+
 #include <bcrypt.h>
 
 #include <algorithm>
@@ -43,14 +45,7 @@ std::string CSha256::FinishHex()
     if (!IsReady() || m_bFailed || !Ok(BCryptFinishHash(m_hHash.Get(), digest, sizeof digest, 0)))
         return {};
     m_hHash.Reset();
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(kHexLength);
-    for (const UCHAR byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
+    return HexOf(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
 }
 
 std::string CSha256::OfText(std::string_view text)

@@ -4,7 +4,7 @@
 
 #include "timestore/DerReader.h"
 #include "timestore/SealRecord.h"
-#include "timestore/TimeStampRequest.h"
+#include "framework/Hex.h"
 
 bool CTimeStampInfo::Parse(std::string_view der, CTimeStampInfo& info, std::string& problem)
 {
@@ -30,7 +30,7 @@ bool CTimeStampInfo::Parse(std::string_view der, CTimeStampInfo& info, std::stri
     info.strImprint = std::string(hashed.content);
     if (!body.Read(CDerReader::kInteger, serial) || !CDerReader::MinimalInteger(serial.content) || serial.content.size() > 20)
         return problem = "its TSTInfo has no readable serial number", false;
-    info.strSerial = CTimeStampRequest::BytesToHex(serial.content);
+    info.strSerial = HexOf(serial.content);
     if (!body.Read(CDerReader::kGeneralizedTime, time) || !ParseGeneralizedTime(time.content, info.llGenTimeMs))
         return problem = "its genTime is not a valid time", false;
     const std::size_t dot = time.content.find('.');

@@ -80,14 +80,3 @@ bool CTimeStampRequest::HexToBytes(std::string_view hex, std::string& bytes)
     }
     return true;
 }
-
-std::string CTimeStampRequest::BytesToHex(std::string_view bytes)
-{
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const char c : bytes) {
-        hex += kDigits[static_cast<unsigned char>(c) >> 4];
-        hex += kDigits[static_cast<unsigned char>(c) & 15];
-    }
-    return hex;
-}

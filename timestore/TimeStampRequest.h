@@ -24,7 +24,6 @@ public:
 
     // The raw bytes of 64 lower- or upper-case hexadecimal digits; false for anything else.
     [[nodiscard]] static bool HexToBytes(std::string_view hex, std::string& bytes);
-    [[nodiscard]] static std::string BytesToHex(std::string_view bytes);
 
 private:
     std::string m_imprint, m_nonce, m_der;

@@ -5,6 +5,7 @@
 #include "support/RecordingFiles.h"
 #include "support/TestSupport.h"
 #include "support/TsaStandIn.h"
+#include "framework/Hex.h"
 #include "timestore/DerReader.h"
 #include "timestore/SealFormat.h"
 #include "timestore/SealLog.h"
@@ -67,7 +68,7 @@ TEST(DerReaderTest, TakesOnlyStrictDer)
     };
     for (const auto& c : cases) {
         CDerReader::Element e;
-        EXPECT_EQ(CDerReader::Single(c.bytes, CDerReader::kSequence, e), c.ok) << CTimeStampRequest::BytesToHex(c.bytes);
+        EXPECT_EQ(CDerReader::Single(c.bytes, CDerReader::kSequence, e), c.ok) << HexOf(c.bytes);
     }
     EXPECT_EQ(CDerReader::ObjectId(Bytes({0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x03, 0x08})), "1.3.6.1.5.5.7.3.8");
     EXPECT_EQ(CDerReader::ObjectId(Bytes({0x2B, 0x80, 0x01})) + CDerReader::ObjectId(Bytes({0x2B, 0x86})), "");
