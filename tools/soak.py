@@ -48,6 +48,9 @@ def positions_and_pictures(path):
 
 
 def main():
+    # Lumeno's time servers are public addresses: only ever inside tools/soak.sh's private namespace.
+    if subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "require-netns.sh")]).returncode:
+        return 1
     os.makedirs(APP, exist_ok=True)
     os.makedirs(VIDEOS, exist_ok=True)
     for name in ("Lumeno.exe", "xvidcore.dll"):
