@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The minute-by-minute loop of tools/soak.sh: starts Lumeno with automatic recording, samples the
 process once a minute and checks every file finished in that minute, then ends the program through
-its log-off path so the last file is finished too.
+its log-off path so the last file is finished too. A stand-in time-stamp authority stamps the chain
+every minute, and at the end the verifier must find every recording sealed and anchored.
 
 Usage: soak.py MINUTES BIN_DIR WORK_DIR
 Handles are the Wine process's open file descriptors: Wine keeps one for every file, socket, event
@@ -17,14 +18,16 @@ import time
 
 MINUTES, BIN, WORK = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 APP, VIDEOS = os.path.join(WORK, "app"), os.path.join(WORK, "videos")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NAME = re.compile(r"^\d{8}-\d{6}\.AVI$")
 
 
-def write_settings():
+def write_settings(stamp_url):
+    # Stamped every minute by the stand-in authority whose root lies beside the program.
     text = ("[基础]\r\n存储位置=%s\r\n保留时长=100000\r\n自动清除其他文件=0\r\n[常规]\r\n自动开始录像=1\r\n"
             "[视频附加内容]\r\n时间2时区=-5\r\n名称=张三\r\n平台=MT5\r\n帐号=88001234\r\n"
-            "[证据]\r\n时间戳服务器=\r\n") % (
-                "Z:" + VIDEOS.replace("/", "\\"))
+            "[证据]\r\n时间戳服务器=%s\r\n时间戳间隔=1\r\n时间戳根证书=ca.der\r\n") % (
+                "Z:" + VIDEOS.replace("/", "\\"), stamp_url)
     with open(os.path.join(APP, "Lumeno.INI"), "wb") as f:
         f.write(b"\xff\xfe" + text.encode("utf-16-le"))
 
@@ -55,7 +58,23 @@ def main():
     os.makedirs(VIDEOS, exist_ok=True)
     for name in ("Lumeno.exe", "xvidcore.dll"):
         shutil.copy(os.path.join(BIN, name), APP)
-    write_settings()
+    authority = os.path.join(WORK, "tsa")
+    tsa = subprocess.Popen([sys.executable, os.path.join(ROOT, "tests", "support", "tsa-standin.py"), authority],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        return soak(authority)
+    finally:
+        tsa.kill()
+
+
+def soak(authority):
+    port = os.path.join(authority, "port")
+    for _ in range(240):  # making its keys takes a while
+        if os.path.exists(port):
+            break
+        time.sleep(0.5)
+    shutil.copy(os.path.join(authority, "ca.der"), APP)
+    write_settings("http://127.0.0.1:%s/" % open(port).read().strip())
     program = subprocess.Popen(["wine", os.path.join(APP, "Lumeno.exe")], stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     start = time.time()
@@ -89,7 +108,12 @@ def main():
     files = sorted(f for f in os.listdir(VIDEOS) if NAME.match(f))
     print("files: %d in all, %d of the finished-per-minute ones without 600 positions; leftover temporary file: %s"
           % (len(files), bad, os.path.exists(os.path.join(VIDEOS, "RECORDING.AVI"))))
-    return 0 if bad == 0 else 1
+    # Every recording sealed, and every record anchored by a stamp made before the program ended.
+    verified = subprocess.run(["wine", os.path.join(BIN, "LumenoVerify.exe"), "Z:" + VIDEOS.replace("/", "\\"),
+                               "--trust-root", "Z:" + os.path.join(authority, "ca.crt").replace("/", "\\"),
+                               "--require-anchor"], capture_output=True, text=True, timeout=600)
+    print("\n".join(l for l in verified.stdout.splitlines() if l.startswith(("Anchored", "Result", "Chain"))))
+    return 0 if bad == 0 and verified.returncode == 0 else 1
 
 
 if __name__ == "__main__":

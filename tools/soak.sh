@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Long run of the real Lumeno.exe recording a busy 1920×1080 trading-desk screen, inside the private
-# network namespace with a stand-in time server. Prints a row a minute: resident memory, open
-# handles, files written, positions and pictures per file, dropped share. A measurement, not a test.
+# network namespace with stand-ins for the time server and the time-stamp authority. Prints a row a
+# minute: resident memory, open handles, files written, positions and pictures per file, dropped share;
+# at the end the verifier's account of the folder. A measurement, not a test.
 # Usage: tools/soak.sh [MINUTES]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
