@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "framework/DateTime.h"
+
 namespace {
 constexpr long long kTicksPerHour = 36000000000LL;  // FILETIME ticks are 100 ns
 // A FILETIME below this value is a year the platform still converts back (up to 30827).
@@ -14,7 +16,7 @@ bool ShiftUtc(const SYSTEMTIME& utc, long long offsetHours, SYSTEMTIME& shifted)
     FILETIME ft;
     if (!SystemTimeToFileTime(&utc, &ft))
         return false;
-    const unsigned long long base = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    const unsigned long long base = FileTimeTicks(ft);
     // Limit the offset so the product cannot overflow; anything beyond ±100 years is unrepresentable here.
     if (offsetHours > 876000 || offsetHours < -876000)
         return false;
@@ -24,8 +26,7 @@ bool ShiftUtc(const SYSTEMTIME& utc, long long offsetHours, SYSTEMTIME& shifted)
     const unsigned long long moved = base + static_cast<unsigned long long>(delta);
     if (delta > 0 && (moved < base || moved > kMaxFileTime))
         return false;
-    ft.dwLowDateTime = static_cast<DWORD>(moved & 0xFFFFFFFFu);
-    ft.dwHighDateTime = static_cast<DWORD>(moved >> 32);
+    ft = TicksFileTime(moved);
     return FileTimeToSystemTime(&ft, &shifted) != FALSE;
 }
 

@@ -48,12 +48,7 @@ CDateTime CDateTime::AddSeconds(int seconds) const
     FILETIME ft{};
     if (!ToSystemTime(st) || !SystemTimeToFileTime(&st, &ft))
         return CDateTime(m_dt, kInvalid);
-    ULARGE_INTEGER ticks{};
-    ticks.LowPart = ft.dwLowDateTime;
-    ticks.HighPart = ft.dwHighDateTime;
-    ticks.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(seconds) * 10'000'000LL);
-    ft.dwLowDateTime = ticks.LowPart;
-    ft.dwHighDateTime = ticks.HighPart;
+    ft = TicksFileTime(FileTimeTicks(ft) + static_cast<ULONGLONG>(static_cast<LONGLONG>(seconds) * 10'000'000LL));
     if (!FileTimeToSystemTime(&ft, &st))
         return CDateTime(m_dt, kInvalid);
     return FromSystemTime(st);
@@ -87,14 +82,15 @@ bool IsLaterThan(const CDateTime& a, const CDateTime& b)
     return ContinuousDays(b.m_dt) < ContinuousDays(a.m_dt);
 }
 
-namespace {
-
-LONGLONG Ticks(const FILETIME& ft)
+ULONGLONG FileTimeTicks(const FILETIME& ft)
 {
-    return static_cast<LONGLONG>(static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime);
+    return static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
 }
 
-}  // namespace
+FILETIME TicksFileTime(ULONGLONG ticks)
+{
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
 
 LONGLONG UtcTicksOfLocal(const CDateTime& local)
 {
@@ -103,12 +99,12 @@ LONGLONG UtcTicksOfLocal(const CDateTime& local)
     if (!local.ToSystemTime(st) || !TzSpecificLocalTimeToSystemTime(nullptr, &st, &utc) ||
         !SystemTimeToFileTime(&utc, &ft))
         return 0;
-    return Ticks(ft);
+    return static_cast<LONGLONG>(FileTimeTicks(ft));
 }
 
 LONGLONG UtcTicksNow()
 {
     FILETIME ft{};
     GetSystemTimeAsFileTime(&ft);
-    return Ticks(ft);
+    return static_cast<LONGLONG>(FileTimeTicks(ft));
 }

@@ -47,3 +47,6 @@ public:
 [[nodiscard]] LONGLONG UtcTicksOfLocal(const CDateTime& local);
 // The machine's clock now, in FILETIME ticks (UTC).
 [[nodiscard]] LONGLONG UtcTicksNow();
+// A FILETIME as one count of its 100 ns ticks since 1601, and such a count as a FILETIME.
+[[nodiscard]] ULONGLONG FileTimeTicks(const FILETIME& ft);
+[[nodiscard]] FILETIME TicksFileTime(ULONGLONG ticks);

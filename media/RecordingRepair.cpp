@@ -240,7 +240,7 @@ CDateTime CRecordingRepair::EstimateStart(const FILETIME& lastWriteUtc, int posi
 {
     constexpr ULONGLONG kTicksPerMs = 10000;                     // FILETIME counts 100 ns
     constexpr ULONGLONG kUnixEpoch = 116444736000000000ULL;      // 1970-01-01 as a FILETIME
-    ULONGLONG written = (static_cast<ULONGLONG>(lastWriteUtc.dwHighDateTime) << 32) | lastWriteUtc.dwLowDateTime;
+    ULONGLONG written = FileTimeTicks(lastWriteUtc);
     // The last position's tick began (positions − 1) ticks after the start; half a tick stands for
     // the time that frame took before it reached the disk.
     const ULONGLONG back = (static_cast<ULONGLONG>(std::max(positions - 1, 0)) * 100 + 50) * kTicksPerMs;

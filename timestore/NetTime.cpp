@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/DateTime.h"
 #include "timestore/TimeServers.h"
 
 CNetTime g_netTime;
@@ -97,7 +98,7 @@ ULONGLONG CNetTime::MachineNtpSeconds() noexcept
 {
     FILETIME ft{};
     ::GetSystemTimeAsFileTime(&ft);
-    const ULONGLONG units = static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+    const ULONGLONG units = FileTimeTicks(ft);
     return units > kFileTimeOf1900 ? (units - kFileTimeOf1900) / 10'000'000 : 0;
 }
 
@@ -247,7 +248,7 @@ LONGLONG CNetTime::ToMilliseconds(const SYSTEMTIME& st) noexcept
     FILETIME ft{};
     if (!SystemTimeToFileTime(&st, &ft))
         return 0;
-    return static_cast<LONGLONG>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000);
+    return static_cast<LONGLONG>(FileTimeTicks(ft) / 10000);
 }
 
 bool CNetTime::IsReplyFresh(ULONGLONG nowTick, ULONGLONG lastReplyTick) noexcept

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "framework/DateTime.h"
 #include "framework/Sha256.h"
 #include "timestore/SealFormat.h"
 
@@ -134,7 +135,7 @@ bool ParseSealTime(std::string_view text, bool utc, long long& ms)
     FILETIME ft{};
     if (!SystemTimeToFileTime(&st, &ft))
         return false;
-    ms = static_cast<long long>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000);
+    ms = static_cast<long long>(FileTimeTicks(ft) / 10000);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "framework/DateTime.h"
 #include "timestore/DerReader.h"
 #include "timestore/SealRecord.h"
 #include "framework/Hex.h"
@@ -98,14 +99,14 @@ bool CTimeStampInfo::ParseGeneralizedTime(std::string_view text, long long& ms)
     if (st.wYear < 1601 || st.wHour > 23 || st.wMinute > 59 || st.wSecond > 59 || !SystemTimeToFileTime(&st, &ft) ||
         !FileTimeToSystemTime(&ft, &back) || back.wDay != st.wDay || back.wMonth != st.wMonth)
         return false;
-    ms = static_cast<long long>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000);
+    ms = static_cast<long long>(FileTimeTicks(ft) / 10000);
     return true;
 }
 
 std::string CTimeStampInfo::FormatUtc(long long ms)
 {
     const ULONGLONG ticks = static_cast<ULONGLONG>(ms < 0 ? 0 : ms) * 10000;
-    const FILETIME ft{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const FILETIME ft = TicksFileTime(ticks);
     SYSTEMTIME st{};
     if (!FileTimeToSystemTime(&ft, &st))
         return "-";

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "framework/DateTime.h"
 #include "framework/Handles.h"
 #include "timestore/DerReader.h"
 #include "timestore/TrustRoots.h"
@@ -221,7 +222,7 @@ std::string CTimeStampToken::Check(std::string_view token, std::string_view impr
     if (!OnlyTimeStamping(cert.Get()))
         return "its signer's certificate lacks the timeStamping usage (present, critical and alone)";
     const ULONGLONG ticks = static_cast<ULONGLONG>(checked.info.llGenTimeMs) * 10000;
-    const FILETIME when{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const FILETIME when = TicksFileTime(ticks);
     if (const DWORD status = ChainStatus(cert.Get(), store.Get(), when, roots); status != CERT_TRUST_NO_ERROR)
         return ChainProblem(status);
     return {};

@@ -1,5 +1,6 @@
 #include "verify/Moment.h"
 
+#include "framework/DateTime.h"
 #include "timestore/SealRecord.h"
 
 #include <windows.h>
@@ -15,7 +16,7 @@ bool ParseMoment(const std::string& text, long long& ms)
 std::string FormatMoment(long long ms, bool timeOnly)
 {
     const ULONGLONG ticks = static_cast<ULONGLONG>(ms < 0 ? 0 : ms) * 10000;
-    FILETIME ft{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    FILETIME ft = TicksFileTime(ticks);
     SYSTEMTIME st{};
     if (!FileTimeToSystemTime(&ft, &st))
         return "?";
