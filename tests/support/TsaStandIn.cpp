@@ -55,13 +55,4 @@ std::string TsaStandIn::LastProblem() const
     return m_strProblem + "; the stand-in's log:\n" + std::string(log.begin(), log.end());
 }
 
-std::string TsaStandIn::OpensslVerify(const std::string& hexHash, const std::string& token, int& rc) const
-{
-    TempFolder work(L"tok");
-    WriteText(work.File(L"token.der"), token);
-    return RunHost("openssl ts -verify -digest " + hexHash + " -in '" + UnixPath(work.File(L"token.der")) +
-                       "' -token_in -CAfile '" + UnixPath(RootPem()) + "' 2>&1",
-                   &rc);
-}
-
 }  // namespace testsupport

