@@ -51,14 +51,14 @@ if(verify_test_sources)
     set_tests_properties(verify PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900 ENVIRONMENT "${WINE_TEST_ENV}")
 endif()
 
-# The overlay again on a second screen size, and on a 16-bit screen: each on its own display and
-# therefore its own Wine prefix and server, since one Wine session serves one display.
+# The overlay and the screen read again on a second screen size, and on a 16-bit screen: each on its
+# own display and therefore its own Wine prefix and server, since one Wine session serves one display.
 if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET test_engine)
     foreach(screen 1280x720x24 1280x720x16)
         string(REGEX REPLACE "x24$" "" name ${screen})  # the first keeps its name
         set(screen_prefix ${CMAKE_BINARY_DIR}/wineprefix-${name})
         add_test(NAME engine_${name} COMMAND ${CMAKE_SOURCE_DIR}/tools/with-xvfb.sh --size ${screen} -- sh -c
-            "'${CMAKE_SOURCE_DIR}/tools/require-netns.sh' && '${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh' '${screen_prefix}' && wine '$<TARGET_FILE:test_engine>' --gtest_color=no --gtest_filter='RecordThreadTest.Overlay*'; rc=$?; wineserver -k; exit $rc")
+            "'${CMAKE_SOURCE_DIR}/tools/require-netns.sh' && '${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh' '${screen_prefix}' && wine '$<TARGET_FILE:test_engine>' --gtest_color=no --gtest_filter='RecordThreadTest.Overlay*:ScreenReaderTest.*'; rc=$?; wineserver -k; exit $rc")
         set_tests_properties(engine_${name} PROPERTIES TIMEOUT 600
             ENVIRONMENT "WINEPREFIX=${screen_prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=winemenubuilder.exe=d\\;mscoree=d\\;mshtml=d;HOME=${WINE_TEST_HOME};XDG_DATA_HOME=${WINE_TEST_HOME}/.local/share")
     endforeach()

@@ -147,6 +147,8 @@ int CRecordThread::Run()
 {
     timeBeginPeriod(1);
     AVIFileInit();
+    if (m_slots[0].pBits)  // before the first file: the trial reads cost no position
+        m_screenReader.Choose(m_dcCompose.Get(), m_dcScreen.Get(), m_nWidth, m_nHeight);
     DWORD timeout = INFINITE;
     for (;;) {
         WaitForSingleObject(m_hWakeEvent.Get(), timeout);
@@ -387,7 +389,7 @@ int CRecordThread::ComposeFrame(int slot)
     m_nLastSlot = slot;
     const int w = m_nWidth;
 
-    BitBlt(dc, 0, 0, w, m_nHeight, m_dcScreen.Get(), 0, 0, SRCCOPY);
+    m_screenReader.Read(dc, m_dcScreen.Get(), w, m_nHeight);
     timer.Lap(kCapture);
 
     CURSORINFO ci{};

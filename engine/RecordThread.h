@@ -9,11 +9,11 @@
 // figures m_ullLastWriteTick and m_ullBytesWritten go the other way (atomics the main window reads),
 // written by the encoder thread when a frame really reached the file. The catalogue m_storage is
 // shared with the user-interface thread under its own lock. The recording thread owns the pacing
-// (m_pacer, m_nPositions), the DCs, font, banner and box, and composes into a frame buffer it took
-// from m_encoderThread; the buffer then belongs to the encoder thread until it is written. The
-// encoder thread owns the encoder and the AVI file (m_writer) and the growth check; opening
-// and finishing a file run there too, through CEncoderThread::Call, while the recording thread
-// waits, so those also see the pacer. m_bWriteFailed and m_bProcessorWanted are the flags both
+// (m_pacer, m_nPositions), the screen reader, the DCs, font, banner and box, and composes into a
+// frame buffer it took from m_encoderThread; the buffer then belongs to the encoder thread until it
+// is written. The encoder thread owns the encoder and the AVI file (m_writer) and the growth check;
+// opening and finishing a file run there too, through CEncoderThread::Call, while the recording
+// thread waits, so those also see the pacer. m_bWriteFailed and m_bProcessorWanted are the flags both
 // threads touch; the fall-behind rule is the recording thread's, the encoder's path and what the open
 // file's seal says of it (m_nProcessorFrom) the encoder thread's. In m_stats each field has one
 // writer: encoding, writing, nPictures and nProcessorFromPicture the encoder thread, the rest the
@@ -27,6 +27,7 @@
 #include "engine/FallBehindRule.h"
 #include "timestore/OverlaySettings.h"
 #include "engine/FramePacer.h"
+#include "engine/ScreenReader.h"
 #include "framework/ThreadClass.h"
 #include "media/VideoFileWriter.h"
 #include "framework/Handles.h"
@@ -113,6 +114,8 @@ public:
     [[nodiscard]] const std::uint8_t* FrameBits() const { return m_slots[m_nLastSlot].pBits; }
     [[nodiscard]] const BITMAPINFOHEADER& FrameHeader() const { return m_frameHeader; }
     [[nodiscard]] const lumeno::CImage& Banner() const { return m_imgBanner; }
+    // How the screen is read, as the recording thread chose when it started.
+    [[nodiscard]] const CScreenReader& ScreenReader() const { return m_screenReader; }
 
     // What the main window shows and warns about, any thread.
     [[nodiscard]] ULONGLONG LastWriteTick() const { return m_ullLastWriteTick.load(); }
@@ -174,6 +177,7 @@ private:
     bool m_bWritesThrough = false;  // the library was seen to put each chunk on disk at once
 
     lumeno::WindowDc m_dcScreen{nullptr};
+    CScreenReader m_screenReader;
     lumeno::UniqueMemoryDc m_dcCompose;
     lumeno::UniqueMemoryDc m_dcBox;
     // Frame buffers: bottom-up 32-bit DIB sections, composed into and read by the encoder in place.

@@ -77,6 +77,10 @@ int main(int argc, char** argv)
         std::printf("pictures: %.0f (%.0f per minute), positions %.0f, dropped %.1f%%\n", pictures,
                     pictures * 60.0 / wall, positions, 100.0 * s.nDropped / (positions > 0 ? positions : 1));
         std::printf("empty because the encoder held every buffer: %lld\n", s.nStarved);
+        const CScreenReader& reader = recorder.ScreenReader();
+        std::printf("screen read %s (at start: whole %.1f ms, strips of %d rows %.1f ms)\n",
+                    reader.GetWay() == CScreenReader::Way::kStrips ? "in strips" : "whole", reader.WholeMs(),
+                    CScreenReader::StripRows(recorder.Width()), reader.StripsMs());
         if (s.nProcessorFromPicture < 0)
             std::printf("encoder: plain C throughout\n");
         else
