@@ -18,7 +18,7 @@ public:
     enum class Way { kWhole, kStrips };
     // Below the size from which the C library maps each block afresh, on 32 and on 64 bits.
     static constexpr int kStripBytes = 256 * 1024;
-    static constexpr int kTrials = 3;  // timed reads of each way; their middle one counts
+    static constexpr int kTrials = 5;  // timed reads of each way; their middle one counts
 
     // Times both ways into `to` (a DC holding a 32-bit frame of the screen's size), keeps the faster.
     void Choose(HDC to, HDC screen, int width, int height);
