@@ -33,8 +33,8 @@ void CScreenReader::Read(Way way, HDC to, HDC screen, int width, int height)
 CScreenReader::Way CScreenReader::Faster(std::vector<double> wholeMs, std::vector<double> stripsMs)
 {
     if (wholeMs.empty() || stripsMs.empty())
-        return Way::kWhole;
-    return 2 * Middle(stripsMs) < Middle(wholeMs) ? Way::kStrips : Way::kWhole;
+        return Way::kStrips;
+    return 2 * Middle(wholeMs) < Middle(stripsMs) ? Way::kWhole : Way::kStrips;
 }
 
 void CScreenReader::Choose(HDC to, HDC screen, int width, int height)

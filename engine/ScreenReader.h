@@ -1,12 +1,13 @@
 #pragma once
 
-// Reads the primary screen into the frame being composed: in one read, or in strips of rows read one
-// after the other, whichever the first reads of a run found clearly faster on this machine. A frame
-// holds the same pixels either way. Under Wine each read is one X reply that the C library maps
-// afresh whenever it is large: a whole 4K screen took about ten times as long as the same screen in
-// strips of a quarter megabyte, and lost a third of the positions. On Windows a read of the screen
-// may have a cost of its own, which a hundred strips would multiply; and one read shows one moment.
-// So strips are taken only where they took less than half the time of the whole read.
+// Reads the primary screen into the frame being composed: in strips of rows read one after the
+// other, or in one read where the first reads of a run found that clearly faster on this machine. A
+// frame holds the same pixels either way. Under Wine each read is one X reply that the C library may
+// map afresh when it is large: a whole 4K screen took five to twenty times as long as the same screen
+// in strips of a quarter megabyte and lost a third of the positions, or was as quick, depending on
+// the allocator's history, which can change after the trial. Strips were never much slower there. On
+// Windows a read of the screen may have a cost of its own, which a hundred strips would multiply: so
+// the whole read is kept where it took less than half the time of the strips.
 // Used by the recording thread alone.
 
 #include <windows.h>
@@ -29,10 +30,10 @@ public:
     [[nodiscard]] double WholeMs() const { return m_dWholeMs; }    // as Choose measured them
     [[nodiscard]] double StripsMs() const { return m_dStripsMs; }
     [[nodiscard]] static int StripRows(int width);
-    // Strips only when the middle of their times is under half the middle of the whole read's.
+    // One read only when the middle of its times is under half the middle of the strips'.
     [[nodiscard]] static Way Faster(std::vector<double> wholeMs, std::vector<double> stripsMs);
 
 private:
-    Way m_way = Way::kWhole;
+    Way m_way = Way::kStrips;
     double m_dWholeMs = 0, m_dStripsMs = 0;
 };

@@ -40,8 +40,8 @@ Frame MakeFrame(HDC screen, int width, int height)
 }  // namespace
 
 // Strips read every row of the screen where the whole read puts it, however the height divides, on
-// a screen of bands that differ row by row; only clearly faster strips are taken.
-TEST(ScreenReaderTest, StripsHoldTheWholeReadsPixelsAndAreTakenOnlyWhenFarFaster)
+// a screen of bands that differ row by row; one read is taken only where it is far faster.
+TEST(ScreenReaderTest, StripsHoldTheWholeReadsPixelsAndGiveWayOnlyToAFarFasterWholeRead)
 {
     const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
     ASSERT_NE(h % CScreenReader::StripRows(w), 0) << "the last strip should be a short one";
@@ -93,10 +93,11 @@ TEST(ScreenReaderTest, StripsHoldTheWholeReadsPixelsAndAreTakenOnlyWhenFarFaster
         CScreenReader::Way way;
     } cases[] = {
         {{620, 450, 470}, {145, 22, 25}, CScreenReader::Way::kStrips},  // a 4K screen under Wine
-        {{30, 31, 29}, {20, 21, 22}, CScreenReader::Way::kWhole},       // a little faster: one read, one moment
-        {{30, 30, 900}, {14, 500, 14}, CScreenReader::Way::kStrips},    // one slow read of each left out
-        {{30, 30, 30}, {15, 15, 15}, CScreenReader::Way::kWhole},       // exactly half is not under half
-        {{}, {1}, CScreenReader::Way::kWhole},
+        {{3.0, 2.9, 3.1}, {4.6, 4.4, 4.7}, CScreenReader::Way::kStrips},  // a little slower: kept
+        {{20, 21, 22}, {60, 61, 59}, CScreenReader::Way::kWhole},       // a fixed cost a read, times 127
+        {{20, 500, 20}, {900, 60, 60}, CScreenReader::Way::kWhole},     // one slow read of each left out
+        {{30, 30, 30}, {60, 60, 60}, CScreenReader::Way::kStrips},      // exactly half is not under half
+        {{}, {1}, CScreenReader::Way::kStrips},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CScreenReader::Faster(c.whole, c.strips), c.way) << c.whole.size() << " " << c.strips.size();
