@@ -5,9 +5,9 @@
 // frame holds the same pixels either way. Under Wine each read is one X reply that the C library may
 // map afresh when it is large: a whole 4K screen took five to twenty times as long as the same screen
 // in strips of a quarter megabyte and lost a third of the positions, or was as quick, depending on
-// the allocator's history, which can change after the trial. Strips were never much slower there. On
-// Windows a read of the screen may have a cost of its own, which a hundred strips would multiply: so
-// the whole read is kept where it took less than half the time of the strips.
+// the allocator's history; strips in turn wait longer on a busy X server. On Windows a read of the
+// screen may have a cost of its own, which a hundred strips would multiply. So the trial decides,
+// and the whole read is kept only where it took less than half the time of the strips.
 // Used by the recording thread alone.
 
 #include <windows.h>
