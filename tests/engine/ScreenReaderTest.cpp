@@ -6,7 +6,9 @@
 #include <type_traits>
 
 #include "engine/ScreenReader.h"
+#include "framework/DcCache.h"
 #include "framework/Handles.h"
+#include "framework/Image.h"
 #include "support/TestDesktop.h"  // ScreenBits
 #include "support/TestSupport.h"
 
@@ -21,22 +23,6 @@ COLORREF BandColour(int y)
     return RGB(band * 53 & 255, band * 97 & 255, band * 151 & 255);
 }
 
-struct Frame {
-    lumeno::UniqueBitmap bitmap;
-    std::uint8_t* bits = nullptr;
-};
-
-Frame MakeFrame(HDC screen, int width, int height)
-{
-    BITMAPINFO format{};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    Frame frame;
-    void* bits = nullptr;
-    frame.bitmap.Reset(CreateDIBSection(screen, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
-    frame.bits = static_cast<std::uint8_t*>(bits);
-    return frame;
-}
-
 }  // namespace
 
 // Strips read every row of the screen where the whole read puts it, however the height divides, on
@@ -47,10 +33,10 @@ TEST(ScreenReaderTest, StripsHoldTheWholeReadsPixelsAndGiveWayOnlyToAFarFasterWh
     ASSERT_NE(h % CScreenReader::StripRows(w), 0) << "the last strip should be a short one";
     const lumeno::WindowDc screen(nullptr);
     // The bands as a picture in a topmost window over the whole screen, painted by this thread.
-    Frame picture = MakeFrame(screen.Get(), w, h);
+    lumeno::CImage picture;
+    ASSERT_TRUE(picture.Create(w, h, 32));
     {
-        const lumeno::UniqueMemoryDc dc(CreateCompatibleDC(screen.Get()));
-        const lumeno::SelectGuard select(dc.Get(), picture.bitmap.Get());
+        const lumeno::CLentDc dc(picture.GetHBITMAP());
         for (int y = 0; y < h; y += 3) {
             const RECT band{0, y, w, y + 3};
             const lumeno::UniqueBrush brush(CreateSolidBrush(BandColour(y)));
@@ -61,7 +47,7 @@ TEST(ScreenReaderTest, StripsHoldTheWholeReadsPixelsAndGiveWayOnlyToAFarFasterWh
                                         nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     const std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&DestroyWindow)> owned(window, &DestroyWindow);
     ASSERT_TRUE(window);
-    SendMessageW(window, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture.bitmap.Get()));
+    SendMessageW(window, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture.GetHBITMAP()));
     ShowWindow(window, SW_SHOWNOACTIVATE);
     const int slack = ScreenBits() < 24 ? 8 : 0;
     const auto shows = [&](int y) {
@@ -74,19 +60,16 @@ TEST(ScreenReaderTest, StripsHoldTheWholeReadsPixelsAndGiveWayOnlyToAFarFasterWh
     ASSERT_TRUE(WaitUntil([&] { return shows(0) && shows(h / 2 + 1) && shows(h - 1); }, 20000))
         << "the bands never reached the screen";
 
-    const lumeno::UniqueMemoryDc dc(CreateCompatibleDC(screen.Get()));
-    Frame whole = MakeFrame(screen.Get(), w, h), strips = MakeFrame(screen.Get(), w, h);
-    ASSERT_TRUE(whole.bits && strips.bits);
+    lumeno::CImage whole, strips;
+    ASSERT_TRUE(whole.Create(w, h, 32) && strips.Create(w, h, 32));
     for (auto& [frame, way] : {std::pair{&whole, CScreenReader::Way::kWhole}, {&strips, CScreenReader::Way::kStrips}}) {
-        const lumeno::SelectGuard select(dc.Get(), frame->bitmap.Get());
+        const lumeno::CLentDc dc(frame->GetHBITMAP());
         CScreenReader::Read(way, dc.Get(), screen.Get(), w, h);
         GdiFlush();
     }
-    EXPECT_EQ(std::memcmp(whole.bits, strips.bits, static_cast<std::size_t>(w) * h * 4), 0);
-    for (const int y : {0, 1, 2, 3, h / 2, h - 2, h - 1}) {  // rows are bottom-up; blue, green, red
-        const std::uint8_t* pixel = whole.bits + (static_cast<std::size_t>(h - 1 - y) * w + w / 2) * 4;
-        EXPECT_LE(std::abs(pixel[1] - GetGValue(BandColour(y))), slack) << "row " << y;
-    }
+    EXPECT_EQ(std::memcmp(whole.GetBits(), strips.GetBits(), static_cast<std::size_t>(whole.GetPitch()) * h), 0);
+    for (const int y : {0, 1, 2, 3, h / 2, h - 2, h - 1})  // blue, green, red
+        EXPECT_LE(std::abs(whole.GetPixelAddress(w / 2, y)[1] - GetGValue(BandColour(y))), slack) << "row " << y;
 
     const struct {
         std::vector<double> whole, strips;
