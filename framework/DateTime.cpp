@@ -92,6 +92,21 @@ FILETIME TicksFileTime(ULONGLONG ticks)
     return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
+bool MsOfSystemTime(const SYSTEMTIME& st, long long& ms)
+{
+    FILETIME ft{};
+    if (!SystemTimeToFileTime(&st, &ft))
+        return false;
+    ms = static_cast<long long>(FileTimeTicks(ft) / 10000);
+    return true;
+}
+
+bool SystemTimeOfMs(long long ms, SYSTEMTIME& st)
+{
+    const FILETIME ft = TicksFileTime(static_cast<ULONGLONG>(ms < 0 ? 0 : ms) * 10000);
+    return FileTimeToSystemTime(&ft, &st) != FALSE;
+}
+
 LONGLONG UtcTicksOfLocal(const CDateTime& local)
 {
     SYSTEMTIME st{}, utc{};

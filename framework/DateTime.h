@@ -50,3 +50,7 @@ public:
 // A FILETIME as one count of its 100 ns ticks since 1601, and such a count as a FILETIME.
 [[nodiscard]] ULONGLONG FileTimeTicks(const FILETIME& ft);
 [[nodiscard]] FILETIME TicksFileTime(ULONGLONG ticks);
+// A calendar time as milliseconds since 1601-01-01 on its own clock, and back (a negative count as
+// 0); false where the platform refuses the date.
+[[nodiscard]] bool MsOfSystemTime(const SYSTEMTIME& st, long long& ms);
+[[nodiscard]] bool SystemTimeOfMs(long long ms, SYSTEMTIME& st);

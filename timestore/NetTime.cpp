@@ -245,10 +245,8 @@ CNetTime::State CNetTime::ReadState() const noexcept
 
 LONGLONG CNetTime::ToMilliseconds(const SYSTEMTIME& st) noexcept
 {
-    FILETIME ft{};
-    if (!SystemTimeToFileTime(&st, &ft))
-        return 0;
-    return static_cast<LONGLONG>(FileTimeTicks(ft) / 10000);
+    long long ms = 0;
+    return MsOfSystemTime(st, ms) ? ms : 0;
 }
 
 bool CNetTime::IsReplyFresh(ULONGLONG nowTick, ULONGLONG lastReplyTick) noexcept

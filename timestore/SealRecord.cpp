@@ -132,11 +132,7 @@ bool ParseSealTime(std::string_view text, bool utc, long long& ms)
     };
     const SYSTEMTIME st{number(0, 4), number(5, 2), 0, number(8, 2), number(11, 2), number(14, 2), number(17, 2),
                         number(20, 3)};
-    FILETIME ft{};
-    if (!SystemTimeToFileTime(&st, &ft))
-        return false;
-    ms = static_cast<long long>(FileTimeTicks(ft) / 10000);
-    return true;
+    return MsOfSystemTime(st, ms);
 }
 
 std::string FormatSealTime(const SYSTEMTIME& st, bool utc)

@@ -105,10 +105,8 @@ bool CTimeStampInfo::ParseGeneralizedTime(std::string_view text, long long& ms)
 
 std::string CTimeStampInfo::FormatUtc(long long ms)
 {
-    const ULONGLONG ticks = static_cast<ULONGLONG>(ms < 0 ? 0 : ms) * 10000;
-    const FILETIME ft = TicksFileTime(ticks);
     SYSTEMTIME st{};
-    if (!FileTimeToSystemTime(&ft, &st))
+    if (!SystemTimeOfMs(ms, st))
         return "-";
     return FormatSealTime(st, true);
 }

@@ -15,10 +15,8 @@ bool ParseMoment(const std::string& text, long long& ms)
 
 std::string FormatMoment(long long ms, bool timeOnly)
 {
-    const ULONGLONG ticks = static_cast<ULONGLONG>(ms < 0 ? 0 : ms) * 10000;
-    FILETIME ft = TicksFileTime(ticks);
     SYSTEMTIME st{};
-    if (!FileTimeToSystemTime(&ft, &st))
+    if (!SystemTimeOfMs(ms, st))
         return "?";
     char text[32];
     if (timeOnly)
