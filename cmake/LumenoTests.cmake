@@ -73,7 +73,7 @@ foreach(src ${bench_sources})
 endforeach()
 
 # The end-to-end driver: acts on the real program's windows from inside the same Wine session.
-add_executable(lumeno_driver ${CMAKE_SOURCE_DIR}/tests/e2e/Driver.cpp ${CMAKE_SOURCE_DIR}/framework/Utf8.cpp)
+add_executable(lumeno_driver ${CMAKE_SOURCE_DIR}/tools/driver/Driver.cpp ${CMAKE_SOURCE_DIR}/framework/Utf8.cpp)
 target_link_options(lumeno_driver PRIVATE -municode)
 target_link_libraries(lumeno_driver PRIVATE user32)
 target_include_directories(lumeno_driver PRIVATE ${CMAKE_SOURCE_DIR})

@@ -59,7 +59,7 @@ def main():
     for name in ("Lumeno.exe", "xvidcore.dll"):
         shutil.copy(os.path.join(BIN, name), APP)
     authority = os.path.join(WORK, "tsa")
-    tsa = subprocess.Popen([sys.executable, os.path.join(ROOT, "tests", "support", "tsa-standin.py"), authority],
+    tsa = subprocess.Popen([sys.executable, os.path.join(ROOT, "tools", "tsa-standin.py"), authority],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         return soak(authority)

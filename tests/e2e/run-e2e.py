@@ -380,7 +380,7 @@ def main_window():
 
 def start_tsa():
     folder = os.path.join(SCRATCH, "tsa")
-    tsa = subprocess.Popen([sys.executable, os.path.join(SRC, "tests", "support", "tsa-standin.py"), folder],
+    tsa = subprocess.Popen([sys.executable, os.path.join(SRC, "tools", "tsa-standin.py"), folder],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     poll(lambda: os.path.exists(os.path.join(folder, "port")), 120)
     shutil.copy(os.path.join(folder, "ca.der"), SCRATCH)

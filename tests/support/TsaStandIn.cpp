@@ -16,7 +16,7 @@ bool TsaStandIn::Start()
     GetEnvironmentVariableW(L"LUMENO_SOURCE_DIR", source, MAX_PATH);
     const std::string port = m_port > 0 ? " --port " + std::to_string(m_port) : "";
     DeleteFileW(m_dir.File(L"port").c_str());
-    (void)RunHost("nohup python3 '" + Narrow(source) + "/tests/support/tsa-standin.py' '" + UnixPath(m_dir.Path()) +
+    (void)RunHost("nohup python3 '" + Narrow(source) + "/tools/tsa-standin.py' '" + UnixPath(m_dir.Path()) +
                   "'" + port + " > '" + UnixPath(m_dir.File(L"log")) + "' 2>&1 &");
     // Four RSA keys are made at the first start.
     if (!WaitUntil([&] { return FileExists(m_dir.File(L"port")); }, 120000))

@@ -1,6 +1,6 @@
 #pragma once
 
-// The stand-in time-stamp authority (tests/support/tsa-standin.py: openssl ts behind a small HTTP
+// The stand-in time-stamp authority (tools/tsa-standin.py: openssl ts behind a small HTTP
 // server on 127.0.0.1, with a test PKI of its own) run from a test under Wine.
 
 #include <string>

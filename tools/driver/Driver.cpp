@@ -1,5 +1,6 @@
-// A small test driver that runs in the same Wine session as Lumeno and acts as a user would: finds
-// its windows, reads and sets control states, clicks buttons and sends messages.
+// A small driver for the e2e tests, the screenshots and the soak: it runs in the same Wine session as
+// Lumeno and acts as a user would: finds its windows, reads and sets control states, clicks buttons
+// and sends messages.
 // Usage: lumeno_driver COMMAND NAME ARGS...   (prints results on stdout, exit code 0 on success)
 // NAME is a top-level window's title, or '#' and its class ("#32768": a popup menu; "#tooltips_class32");
 // for post and send, '*' is every top-level window (HWND_BROADCAST), as an installer asks.

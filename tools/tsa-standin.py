@@ -7,7 +7,7 @@ slow:SECONDS, garbage, reset, otherhash, untrusted, noeku. Each request's mode a
 import os, subprocess, sys, threading, time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-CNF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsa.cnf")
+CNF = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tsa-standin.cnf")
 LOCK = threading.Lock()
 
 
