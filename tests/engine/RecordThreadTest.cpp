@@ -158,37 +158,6 @@ TEST_F(RecordThreadTest, FilesOf600PositionsFollowWallTimeThroughAStall)
             << "a stalled capture is no slow encoder: plain C throughout";
 }
 
-// A disk full under the second of three recordings (seen by the file no longer growing: AVIFIL32 never
-// says): the first untouched, the second finished with what reached the disk, the third whole.
-TEST_F(RecordThreadTest, AFullDiskLosesNothingFinished)
-{
-    const std::wstring folder = m_folder.File(L"small"), temp = folder + L"\\" + CRecordThread::kTempFileName;
-    const SmallDisk disk(folder, 12);
-    if (!disk.Mounted())
-        GTEST_SKIP() << "cannot mount a small file system here: " << disk.Log();
-    CRecordThread recorder(m_netTime, {}, ProgramBanner());
-    ASSERT_TRUE(recorder.Start(folder, 60, FALSE, m_desktop.NotifyWindow()));
-    std::vector<std::uint8_t> first;
-    for (const bool fill : {false, true, false}) {
-        recorder.SetRecording(TRUE);
-        ASSERT_TRUE(WaitUntil([&] { return ReadBytes(temp).size() > 4096; }, 10000)) << "a picture reached the file";
-        if (fill)
-            disk.Fill();
-        recorder.SetRecording(fill ? TRUE : FALSE);  // a full disk finishes the file by itself
-        // The static desktop's pictures are tiny: the last page of the file takes a while to fill.
-        ASSERT_TRUE(WaitUntil([&] { return !FileExists(temp); }, 90000));
-        recorder.SetRecording(FALSE);
-        disk.Free();
-        if (first.empty())
-            first = ReadBytes(Recordings(folder).at(0));
-    }
-    const auto files = Recordings(folder);
-    ASSERT_EQ(files.size(), 3u) << "the cut-short one recovered when the third was finished";
-    EXPECT_EQ(ReadBytes(files[0]), first);
-    for (const std::wstring& file : files)
-        EXPECT_EQ(PositionMap(file)[0] + DecodeErrors(file), "K");
-}
-
 // The overlay and its clocks with and without the banner (on two screen sizes and 16 bits), and an
 // empty position rather than a corrupt chunk for an encoding error.
 TEST_F(RecordThreadTest, OverlayOnWrittenFramesAndAnEmptyPositionForAnEncodingError)

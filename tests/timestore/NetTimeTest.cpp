@@ -7,6 +7,8 @@
 #include "support/SntpStandIn.h"
 #include "support/TestSupport.h"
 #include "timestore/NetTime.h"
+#include "timestore/OverlaySettings.h"
+#include "timestore/SealContext.h"
 
 using namespace testsupport;
 
@@ -132,6 +134,7 @@ TEST(NetTimeTest, SynchronisesOnceOnTheAnswerToItsOpenRequestAndStaysConnectedOn
 
     SYSTEMTIME machine{}, reading{}, synced{}, later{};
     EXPECT_FALSE(client.GetNetTime(reading));  // not synchronised: the machine's UTC clock
+    EXPECT_FALSE(MakeSealContext(client, nullptr).bNetworkTime);
     GetSystemTime(&machine);
     EXPECT_NEAR(MsSince1900(machine), MsSince1900(reading), 5000);
     const ULONGLONG started = GetTickCount64();
@@ -142,6 +145,14 @@ TEST(NetTimeTest, SynchronisesOnceOnTheAnswerToItsOpenRequestAndStaysConnectedOn
     const ULONGLONG syncedTo = GetTickCount64();
     EXPECT_GE(MsSince1900(synced), kServerMs) << "a forged reply set the clock";
     EXPECT_LE(MsSince1900(synced), kServerMs + static_cast<LONGLONG>(syncedTo - started) + 1);
+    // A seal's time state: the server that answered (not the first one asked), the clock's offset.
+    const OverlaySettings overlay{0, L"李四", L"CTP", L"7"};
+    const SealContext context = MakeSealContext(client, &overlay);
+    GetSystemTime(&machine);
+    EXPECT_EQ((context.bNetworkTime ? "network " : "local ") + context.strServer, "network 127.0.0.1");
+    EXPECT_NEAR(static_cast<double>(context.llClockOffsetMs), MsSince1900(machine) - MsSince1900(synced), 1500.0);
+    EXPECT_TRUE(context.llReplyAgeMs >= 0 && context.llReplyAgeMs < 10000) << context.llReplyAgeMs;
+    EXPECT_EQ(context.strName + context.strPlatform + context.strAccount, L"李四CTP7");
 
     // Answers to the request before the open one keep coming, yet the connection turns abnormal; the
     // readings keep the network time base and advance with the tick count.

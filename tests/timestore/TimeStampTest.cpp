@@ -108,46 +108,20 @@ TEST_F(TimeStampTest, RequestsTakeOnlyAFullHashAndAFreshNonce)
     EXPECT_TRUE(CTimeStampRequest::ForHash(std::string(63, '0') + "g").Der().empty());
 }
 
-// Every kind of bad token is named, and no damage makes a token vouch for another time, serial or hash.
-TEST_F(TimeStampTest, TokensAreCheckedAndBadOnesNamed)
+// Damage never makes a token vouch for another time, serial or hash (the authority's bad tokens, each
+// named, are the verifier's anchor test's matter).
+TEST_F(TimeStampTest, DamagedTokensAreRefusedOrVouchForTheSameTime)
 {
     const std::string hash = CSha256::OfText("head"), nonceFree;
     std::string imprint;
     ASSERT_TRUE(CTimeStampRequest::HexToBytes(hash, imprint));
     const std::string good = s_tsa->TokenFor(hash);
     ASSERT_FALSE(good.empty()) << s_tsa->LastProblem();
-    // One digit of genTime, inside the signed contents: the signature alone would still verify.
-    std::string moved = good;
-    const std::size_t at = moved.find("\x18\x0f");
+    const std::size_t at = good.find("\x18\x0f");  // genTime, inside the signed contents
     ASSERT_NE(at, std::string::npos);
-    moved[at + 2 + 13] = moved[at + 2 + 13] == '9' ? '8' : static_cast<char>(moved[at + 2 + 13] + 1);
-    const CTrustRoots none;
-    const struct {
-        const char* mode;
-        std::string token;
-        const CTrustRoots* roots;
-        const char* problem;  // "" for a good token
-    } cases[] = {
-        {"ok", good, &m_roots, ""},
-        {"genTime digit", moved, &m_roots, "changed after signing"},
-        {"root not given", good, &none, "untrusted root"},
-        {"otherhash", {}, &m_roots, "token over another hash"},
-        {"untrusted", {}, &m_roots, "untrusted root"},
-        {"noeku", {}, &m_roots, "lacks the timeStamping usage"},
-        {"truncated", good.substr(0, good.size() - 1), &m_roots, "not a well-formed"},
-        {"empty", std::string(), &m_roots, "not a well-formed"},
-    };
-    for (const auto& c : cases) {
-        std::string token = c.token;
-        if (token.empty() && std::string(c.mode) != "empty") {
-            s_tsa->SetMode(c.mode);
-            token = s_tsa->TokenFor(hash);
-            ASSERT_FALSE(token.empty()) << c.mode << ": " << s_tsa->LastProblem();
-        }
+    for (const std::string& bad : {good.substr(0, good.size() - 1), std::string()}) {
         CTimeStampToken::Checked checked;
-        const std::string problem = CTimeStampToken::Check(token, imprint, nonceFree, *c.roots, checked);
-        EXPECT_TRUE(*c.problem ? Holds(problem, c.problem) : ::testing::AssertionResult(problem.empty()) << problem)
-            << c.mode;
+        EXPECT_TRUE(Holds(CTimeStampToken::Check(bad, imprint, nonceFree, m_roots, checked), "not a well-formed"));
     }
     CTimeStampToken::Checked checked;
     ASSERT_EQ(CTimeStampToken::Check(good, imprint, nonceFree, m_roots, checked), "");

@@ -78,17 +78,12 @@ TEST_F(AnchorTest, GoodStampsAnchorWhatTheyCover)
     CFolderCheck check = Check();
     EXPECT_TRUE(check.Passed()) << check.Report();
     EXPECT_TRUE(Holds(check.Report(), "Anchored: up to seq 5 (recording 20261207-060256.AVI) by "));
-    EXPECT_TRUE(Holds(check.Report(), "2 good stamps; every record is anchored"));
-    EXPECT_TRUE(Check(true, true).Passed());
     EXPECT_TRUE(Holds(Check(false).Report(), "bad token: its signer's certificate does not chain to a trusted root"));
     Recording("20261207-060305.AVI", CSealLog::NowUtc());
     check = Check(true, true);
     EXPECT_FALSE(check.Passed());
     EXPECT_TRUE(Holds(check.Report(), "not anchored yet: seq 7 onwards (2 records, 1 recordings)"));
     EXPECT_TRUE(Check().Passed()) << "not anchored yet is no failure unless asked";
-    Verified run = RunVerifier(m_folder.Path(), " --trust-root '" + Narrow(s_tsa->RootPem()) + "'");
-    EXPECT_EQ(run.code, 0) << run.out;
-    EXPECT_TRUE(Holds(run.out, "Anchored: up to seq 5"));
     for (const auto& [more, code] : {std::pair{" --require-anchor --trust-root '" + Narrow(s_tsa->RootDer()) + "'", 1},
                                      {" --trust-root '" + Narrow(m_folder.File(L"none.pem")) + "'", 2}})
         EXPECT_EQ(RunVerifier(m_folder.Path(), more).code, code) << more;

@@ -349,5 +349,6 @@ TEST_F(VerifyTest, ACutRecordIsContinuedAndNotTakenForTampering)
                               "continued at line 4"));
     EXPECT_EQ(report.find("  ! "), std::string::npos) << report;
     EXPECT_EQ(continued.m_recordings.size(), 4u);
+    EXPECT_EQ(Record(4).Get("kind") + " " + Record(4).Get("cut_line"), "resumed 3");
     EXPECT_EQ(Record(continued.m_recordings[2].llLine).Get("restored"), "cut") << "sealed again from the cut line's name";
 }
