@@ -3,7 +3,15 @@
 in the suite's Wine prefix, virtual display and network namespace; what a person sees is checked on
 screenshots. Usage: run-e2e.py BUILD_BIN_DIR SOURCE_DIR e2e|faults  (LUMENO_SCENARIOS=a,b picks some)"""
 
-import base64, io, os, random, re, shutil, subprocess, sys, time
+import base64
+import io
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
 from os.path import exists, join
 from pathlib import Path
 
@@ -22,17 +30,21 @@ RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 
 failures, program, standins = [], None, []  # standins: the stand-in servers a scenario started, ended with it
 
+
 def check(condition, what):
     print(("ok   " if condition else "FAIL ") + what, flush=True)
     if not condition:
         failures.append(what)
     return condition
 
+
 def run(*args, **options):
     return subprocess.run([str(a) for a in args], capture_output=True, stdin=subprocess.DEVNULL, **options)
 
+
 def spawn(*args, stdout=subprocess.DEVNULL):
     return subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.DEVNULL)
+
 
 def drv(*args):
     # A Wine process that starts while another one is still starting up can stall; one retry.
@@ -44,11 +56,14 @@ def drv(*args):
             print("     (driver %s timed out, attempt %d)" % (args[0], attempt), flush=True)
     return -1, ""
 
+
 def out(*args):
     return drv(*args)[1]
 
+
 def appears(window, ms=30000):
     return drv("wait", window, ms)[0] == 0
+
 
 def poll(condition, seconds=30.0, step=0.25):
     end = time.time() + seconds
@@ -58,17 +73,21 @@ def poll(condition, seconds=30.0, step=0.25):
         time.sleep(step)
     return condition()
 
+
 def main_state(want):  # "1 1": shown and in front, "1": shown, "0": hidden
     return poll(lambda: out("state", MAIN).startswith(want))
 
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
 
 def begin(title, fresh=False):  # fresh: an empty storage folder
     print("== " + title, flush=True)
     if fresh:
         shutil.rmtree(VIDEOS, ignore_errors=True)
         os.makedirs(VIDEOS)
+
 
 def write_ini(retention=600, auto_record=1, name="", zone=0, folder=VIDEOS, stamp=""):
     # Time stamps are off unless a stand-in authority is given: the public ones are never asked.
@@ -77,10 +96,12 @@ def write_ini(retention=600, auto_record=1, name="", zone=0, folder=VIDEOS, stam
             "时间戳根证书=ca.der\r\n") % (windows_path(folder), retention, auto_record, zone, name, stamp)
     Path(INI).write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
 
+
 def start_program():
     global program
     program = spawn("wine", EXE)
     return program
+
 
 def program_ended(seconds=30):
     try:
@@ -88,14 +109,17 @@ def program_ended(seconds=30):
     except subprocess.TimeoutExpired:
         return False
 
+
 def kill_program():
     if program and program.poll() is None:
         program.kill()
         program.wait()
     drv("gone", MAIN, 10000)  # the system has cleaned up after it: a new start is a first start
 
+
 def finished_files():
     return sorted(f for f in os.listdir(VIDEOS) if re.match(r"^\d{8}-\d{6}\.AVI$", f))
+
 
 def frames_written():  # '00dc' chunks in the file being recorded ('00db' for Wine's key frames)
     try:
@@ -104,14 +128,17 @@ def frames_written():  # '00dc' chunks in the file being recorded ('00db' for Wi
         return 0
     return data.count(b"00dc") + data.count(b"00db")
 
+
 def record_frames(count):
     start = frames_written()
     return check(poll(lambda: frames_written() >= start + count, 60), "%d more frames recorded" % count)
+
 
 def recording_by_itself():
     write_ini()
     start_program()
     return check(poll(lambda: exists(CURRENT)), "recording starts by itself")
+
 
 def check_decodes(name, what):  # whether it plays; the positions its header counts (-1: none)
     result = run("ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
@@ -120,30 +147,37 @@ def check_decodes(name, what):  # whether it plays; the positions its header cou
     check(result.returncode == 0 and info.startswith("mpeg4,") and not result.stderr, "%s decodes (%s)" % (what, info))
     return int(counted) if (counted := (info.split(",") + [""])[1]).isdigit() else -1
 
+
 def all_decode(what):  # every finished recording plays, has its index and counts its positions
     for name in finished_files():
         counted = check_decodes(name, "%s: %s" % (what, name))
         check(b"idx1" in Path(VIDEOS, name).read_bytes() and counted > 0, "%s: %s has its index" % (what, name))
 
+
 def name_cell(name, *seek):  # the overlay's name cell (right 186 pixels, below the banner) as grey, first frame
     return run("ffmpeg", "-v", "error", *seek, "-i", join(VIDEOS, name), "-vf", "crop=186:20:iw-186:58",
                "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-").stdout
+
 
 def verify(*args):
     result = run("wine", join(BIN, "LumenoVerify.exe"), windows_path(VIDEOS), *args, timeout=300)
     return result.returncode, result.stdout.decode("utf-8", "replace").replace("\r", "")
 
+
 def lumeno_processes():  # as Windows sees them: Linux shows Wine command lines differently by build
     return [p for p in out("processes", "Lumeno.exe").splitlines() if p.strip().lower() == windows_path(EXE).lower()]
+
 
 # ---- what a person sees
 def grab(window="root"):
     shot = run("import", "-window", window, "png:-").stdout
     return Image.open(io.BytesIO(shot)).convert("RGB") if shot else None
 
+
 def lit_and_dim(ps, low, high):
     # Green: the enabled pictures' glyph and caption, the recording tray sign; grey: the disabled glyph (104), idle sign
     return sum(p[1] - max(p[0], p[2]) > 40 for p in ps), sum(max(p) - min(p) < 20 and low < p[1] < high for p in ps)
+
 
 def check_looks(what, title, text_left, buttons={}):
     # A skinned window's caption band (apart from the body, with the ink of its title, which starts text_left in, past
@@ -177,6 +211,7 @@ def check_looks(what, title, text_left, buttons={}):
         return want.items() <= seen.items()
     check(poll(as_wanted), "%s: caption band, shadow, button pictures %s (%s)" % (what, want, seen.get("figures")))
 
+
 def tray_picture():
     # The first icon of Wine's own tray window (no desktop panel runs): a green play, grey pause or amber warning sign
     ids = run("xdotool", "search", "--onlyvisible", "--name", "^Wine System Tray$").stdout.split()
@@ -188,8 +223,10 @@ def tray_picture():
     amber = sum(1 for p in icon if p[0] > 200 and 110 < p[1] < 200 and p[2] < 80)  # the warning disc
     return "warning" if amber > 100 else "recording" if lit > 20 else "idle" if lit == 0 and dim > 20 else None
 
+
 def check_tray(picture, what, seconds=30):
     check(poll(lambda: tray_picture() == picture, seconds), "%s (%s)" % (what, tray_picture()))
+
 
 # ---- the user's scenarios
 def settings_dialog(start=False):
@@ -197,18 +234,22 @@ def settings_dialog(start=False):
         start_program()
     return check(appears(SETTINGS), "the settings dialog appears")
 
+
 def buttons_show(recording):
     return poll(lambda: out("enabled", MAIN, IDC_START, IDC_STOP) == ("0 1" if recording else "1 0"))
+
 
 def click_caption(x_from_right=None):
     left, top, right, _ = map(int, out("rect", MAIN).split())
     x = (left + right) // 2 if x_from_right is None else right + x_from_right
     run("xdotool", "mousemove", x, top + 11, "click", 1)
 
+
 def activate_main():
     main_state("1")
     click_caption()
     check(main_state("1 1"), "the main window is shown and in front")
+
 
 def first_run():
     begin("first run without Lumeno.INI")
@@ -299,6 +340,7 @@ def first_run():
         change = sum(abs(x - y) for x, y in zip(early, late)) / len(early) if early and len(early) == len(late) else 0
         check(change > 8.0, "the name cell changed within the recording (%.1f)" % change)
 
+
 def sealed_session():
     # Every kind of tampering is the verifier's own tests' matter.
     begin("three recordings by themselves, ended with the session, sealed, stamped and verified", fresh=True)
@@ -342,6 +384,7 @@ def sealed_session():
             check(b"Verification: OK" in result.stdout, "openssl ts -verify accepts the token of seq " + r["seq"])
     check("network" in seals, "the seals tell that the start times came from network time")
 
+
 # ---- the faults
 def killed():
     begin("killed hard after 25 s of recording", fresh=True)
@@ -363,6 +406,7 @@ def killed():
         check(left - 3 <= counted <= left + 1, "holds the %d frames left (%d)" % (left, counted))
     check(poll(lambda: frames_written() >= 20), "recording resumes in a new file")
 
+
 def warned_then_normal(break_it, mend_it, what):
     if not recording_by_itself():
         return
@@ -377,9 +421,11 @@ def warned_then_normal(break_it, mend_it, what):
     drv("send", MAIN, WM_ENDSESSION, 1, 0)
     all_decode(what)
 
+
 def folder_removed():
     begin("the storage folder removed while recording, then created again", fresh=True)
     warned_then_normal(lambda: shutil.rmtree(VIDEOS), lambda: os.makedirs(VIDEOS), "folder removed")
+
 
 def disk_full():
     begin("a small disk that fills up, then gets space back", fresh=True)
@@ -400,6 +446,7 @@ def disk_full():
     finally:
         kill_program()
         run("umount", "-l", VIDEOS)
+
 
 def started_twice():
     global program
@@ -433,6 +480,7 @@ def started_twice():
         drv("send", "*", "Lumeno.Exit", 0, 0)
         check(program_ended() and not lumeno_processes(), "asked to exit in its first settings dialog, it ends")
 
+
 def unusable_settings():
     # The dialog shows what is stored; Cancel leaves the file. Damaged files are the Settings table's matter.
     begin("unusable settings files")
@@ -448,6 +496,7 @@ def unusable_settings():
             check(shown == [folder, name], "%s: the dialog shows %s" % (what, shown))
             drv("click", SETTINGS, IDCANCEL)
         check(program_ended() and Path(INI).read_bytes() == data, what + ": Cancel ends, the file as it was")
+
 
 def unusable_codec():
     begin("xvidcore.dll missing or unusable", fresh=True)
@@ -479,6 +528,7 @@ def unusable_codec():
         dll.unlink(missing_ok=True)
         kept.replace(dll)
 
+
 def main(scenarios):
     shutil.rmtree(SCRATCH, ignore_errors=True)
     os.makedirs(VIDEOS)
@@ -509,6 +559,7 @@ def main(scenarios):
         run("display", "-window", "root", "xc:black")  # as the display started, for the tests after this one
     print("%d failure(s)" % len(failures), flush=True)
     return 1 if failures else 0
+
 
 if __name__ == "__main__":
     suites = {"e2e": (first_run, sealed_session),
