@@ -71,13 +71,6 @@ TEST_F(VideoStoreTest, RetentionKeepsTheNewestThatFitAndDeletesTheRest)
         ASSERT_TRUE(store.m_sealer.WaitIdle(30000));
         EXPECT_EQ(ListFolder(folder.Path()), c.kept) << c.minutes;
     }
-    // Every commit applies it too.
-    m_store.m_nRetainMinutes = 1;
-    for (int minute = 0; minute < 3; ++minute)
-        ASSERT_TRUE(Commit(MakeSystemTime(2024, 1, 1, 10, minute), 300));
-    ASSERT_TRUE(m_store.m_sealer.WaitIdle(30000));
-    EXPECT_EQ(ListFolder(m_folder.Path()), L"20240101-100100.AVI 20240101-100200.AVI LumenoData\\");
-    EXPECT_EQ(m_store.ReadFigures().nCount, 2u);
 }
 
 // The zone moved eight hours west between the second and the third recording: their names run against
