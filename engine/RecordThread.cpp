@@ -187,8 +187,10 @@ DWORD CRecordThread::RecordTick()
 {
     if (!m_writer.m_bFileOpen) {
         OnEncoderThread([this] { OpenNewFile(); });
-        if (!m_writer.m_bFileOpen)
+        if (!m_writer.m_bFileOpen) {
+            ++m_nFailedOpens;
             return CFramePacer::kTickMs;  // folder missing or unwritable: try again next tick
+        }
     }
     DWORD now = timeGetTime();
     // A wake-up before this position's tick (a signal while waiting) does not move the picture early.

@@ -7,7 +7,8 @@
 // Threads: the constructor, Start, SetRecording and Stop run on the user-interface thread. m_bRecord
 // and m_nCommand are written there (atomics) and followed by a signal of m_hWakeEvent; the health
 // figures m_ullLastWriteTick and m_ullBytesWritten go the other way (atomics the main window reads),
-// written by the encoder thread when a frame really reached the file. The catalogue m_storage is
+// written by the encoder thread when a frame really reached the file, and m_nFailedOpens, counted by
+// the recording thread. The catalogue m_storage is
 // shared with the user-interface thread under its own lock. The recording thread owns the pacing
 // (m_pacer, m_nPositions), the screen reader, the DCs, font, banner and box, and composes into a
 // frame buffer it took from m_encoderThread; the buffer then belongs to the encoder thread until it
@@ -123,10 +124,13 @@ public:
     [[nodiscard]] const std::wstring& StorageFolder() const { return m_storage.m_strFolder; }
     [[nodiscard]] int RetentionMinutes() const { return m_storage.m_nRetainMinutes; }
     [[nodiscard]] CVideoStore::Figures StorageFigures() const { return m_storage.ReadFigures(); }
+    // Ticks at which no file could be opened (the folder missing or unwritable), any thread.
+    [[nodiscard]] int FailedOpens() const { return m_nFailedOpens.load(); }
 
     // How recording is going, for the main window's warnings: written by the encoder thread only.
     std::atomic<ULONGLONG> m_ullLastWriteTick{0};  // GetTickCount64() when a frame last reached the file
     std::atomic<ULONGLONG> m_ullBytesWritten{0};   // frame data written since the thread started
+    std::atomic<int> m_nFailedOpens{0};             // written by the recording thread only
 
     lumeno::CImage m_imgBanner;
     lumeno::UniqueHandle m_hWakeEvent;

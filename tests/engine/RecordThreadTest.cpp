@@ -124,7 +124,7 @@ TEST_F(RecordThreadTest, FilesOf600PositionsFollowWallTimeThroughAStall)
     const ULONGLONG on = GetTickCount64();
     for (const BOOL record : {TRUE, FALSE, TRUE})
         recorder.SetRecording(record);
-    Sleep(500);  // the folder stays missing for a few ticks
+    ASSERT_TRUE(WaitUntil([&] { return recorder.FailedOpens() >= 3; }, 20000)) << "the missing folder was tried";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(WaitUntil([&] { return FileExists(folder + L"\\" + CRecordThread::kTempFileName); }, 10000));
     const ULONGLONG opened = GetTickCount64();
