@@ -4,17 +4,18 @@
 // on, composes the evidence overlay into each frame, and hands the frame to its encoder thread,
 // which writes 600-position AVI files; each finished file goes to the catalogue.
 //
-// Threads: the constructor, Start, SetRecording and Stop run on the user-interface thread. m_bRecord
-// and m_nCommand are written there (atomics) and followed by a signal of m_hWakeEvent; the health
-// figures m_ullLastWriteTick and m_ullBytesWritten go the other way (atomics the main window reads),
-// written by the encoder thread when a frame really reached the file, and m_nFailedOpens, counted by
-// the recording thread. The catalogue m_storage is shared with the user-interface thread under its
-// own lock. The recording thread owns the pacing (m_pacer, m_nPositions), the screen reader, the
-// DCs, font, banner and box, and composes into a frame buffer it took from m_encoderThread; the
-// buffer then belongs to the encoder thread until it is written. The encoder thread owns the encoder and the AVI file (m_writer) and the growth check;
-// opening and finishing a file run there too, through CEncoderThread::Call, while the recording
-// thread waits, so those also see the pacer. m_bWriteFailed and m_bProcessorWanted are the flags both
-// threads touch; the fall-behind rule is the recording thread's, the encoder's path and what the open
+// Threads: the constructor, Start, SetRecording and Stop run on the user-interface thread.
+// m_bRecord and m_nCommand are written there (atomics) and followed by a signal of m_hWakeEvent;
+// the health figures m_ullLastWriteTick and m_ullBytesWritten go the other way (atomics the main
+// window reads), written by the encoder thread when a frame really reached the file, and
+// m_nFailedOpens, counted by the recording thread. The catalogue m_storage is shared with the
+// user-interface thread under its own lock. The recording thread owns the pacing (m_pacer,
+// m_nPositions), the screen reader, the DCs, font, banner and box, and composes into a frame buffer
+// it took from m_encoderThread; the buffer then belongs to the encoder thread until it is written.
+// The encoder thread owns the encoder and the AVI file (m_writer) and the growth check; opening and
+// finishing a file run there too, through CEncoderThread::Call, while the recording thread waits,
+// so those also see the pacer. m_bWriteFailed and m_bProcessorWanted are the flags both threads
+// touch; the fall-behind rule is the recording thread's, the encoder's path and what the open
 // file's seal says of it (m_nProcessorFrom) the encoder thread's. In m_stats each field has one
 // writer: encoding, writing, nPictures and nProcessorFromPicture the encoder thread, the rest the
 // recording thread. Tests read everything only while the threads are not running.
