@@ -57,7 +57,7 @@ int main(int argc, char** argv)
             std::string empty;  // positions without a picture
             for (std::size_t i = 0; i < chunks.size(); ++i)
                 if (chunks[i].dwSize == 0)
-                    empty += (empty.empty() ? "" : ",") + std::to_string(i);
+                    (empty += empty.empty() ? "" : ",") += std::to_string(i);
             const std::string utf8 = testsupport::Narrow(name);
             const long long start = static_cast<long long>(ParseRecordingStart(name).m_dt * 86400.0 + 0.5) * 1000;
             std::printf(
