@@ -1,0 +1,106 @@
+// Measures what a start costs once the seal log has grown: a log of D days of recording around the
+// clock (a recording and a retention removal a minute, a time stamp every ten), then the passes a
+// start makes over it: the catalogue's look-up of sealed start times (on the thread that starts the
+// recorder) and the sealer's opening of the log. A measurement, not a test.
+// Usage: bench_SealLogBenchmark [days = 365]
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framework/DateTime.h"
+#include "framework/Sha256.h"
+#include "support/TestSupport.h"
+#include "timestore/SealFormat.h"
+#include "timestore/SealLog.h"
+#include "timestore/Sealer.h"
+
+namespace {
+
+double NowMs()
+{
+    LARGE_INTEGER freq, now;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(freq.QuadPart);
+}
+
+std::string Two(int n)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", n);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int days = argc > 1 ? std::max(1, std::atoi(argv[1])) : 365;
+    const int retainedMinutes = 30 * 1440;
+    testsupport::TempFolder folder(L"seallog");
+    CreateDirectoryW(folder.File(L"LumenoData").c_str(), nullptr);
+    const std::wstring logPath = CSealer::LogPath(folder.Path());
+    const std::string token(4000, 'A');
+    std::string text, prev = CSealRecord::kNoPrevious;
+    long long seq = 0, lines = 0;
+    std::set<std::wstring> kept;  // the catalogue: the last 30 days
+    std::vector<std::string> names;
+    const auto append = [&](CSealRecord record) {
+        CSealRecord line;
+        if (!CSealFormat::Arrange(record, ++seq, prev, line))
+            std::abort();
+        const std::string sealed = line.Seal();
+        prev = sealed.substr(sealed.size() - CSha256::kHexLength);
+        text += sealed + "\n";
+        ++lines;
+    };
+    const double made = NowMs();
+    for (int minute = 0; minute < days * 1440; ++minute) {
+        SYSTEMTIME st{};  // from 2024-01-01 00:00 on
+        const ULONGLONG ticks = 133485408000000000ULL + static_cast<ULONGLONG>(minute) * 600000000ULL;
+        const FILETIME ft = TicksFileTime(ticks);
+        FileTimeToSystemTime(&ft, &st);
+        const std::string date = std::to_string(st.wYear) + "-" + Two(st.wMonth) + "-" + Two(st.wDay);
+        const std::string time = Two(st.wHour) + ":" + Two(st.wMinute) + ":00";
+        const std::string name = std::to_string(st.wYear) + Two(st.wMonth) + Two(st.wDay) + "-" + Two(st.wHour) +
+                                 Two(st.wMinute) + "00.AVI";
+        append(CSealRecord{{{"kind", "recording"}, {"origin", "finished"}, {"name", name}, {"size", "83700000"},
+                            {"sha256", std::string(64, 'c')}, {"start_local", date + " " + time + ".250"},
+                            {"start_utc", date + "T" + time + ".250Z"}, {"utc_source", "network"},
+                            {"positions", "600"}, {"pictures", "600"}, {"dropped", "0"}, {"screen", "1920x1080"},
+                            {"server", "203.107.6.88"}, {"offset_start_ms", "-12"}, {"offset_end_ms", "-13"},
+                            {"reply_age_ms", "812"}, {"overlay_name", "张三"}, {"overlay_platform", "MT5"},
+                            {"overlay_account", "88001234"}, {"encoder", "plain_c"},
+                            {"sealed_utc", date + "T" + time + ".900Z"}}});
+        names.push_back(name);
+        if (minute >= retainedMinutes)  // the recording of thirty days ago
+            append(CSealRecord{{{"kind", "removed"}, {"name", names[minute - retainedMinutes]}, {"size", "83700000"},
+                                {"reason", "retention"},
+                                {"at_utc", date + "T" + time + ".950Z"}}});
+        if (minute % 10 == 9)
+            append(CSealRecord{{{"kind", "stamp"}, {"covers_seq", std::to_string(seq)}, {"covers_hash", prev},
+                                {"tsa", "http://timestamp.digicert.com"}, {"gen_time", date + "T" + time + ".000Z"},
+                                {"serial", "0a1f"}, {"token", token}}});
+        if (minute >= days * 1440 - retainedMinutes)
+            kept.insert(testsupport::Widen(name));
+    }
+    testsupport::WriteText(logPath, text);
+    std::printf("log of %d days: %lld records, %.0f MB, made in %.0f ms\n", days, lines, text.size() / 1e6,
+                NowMs() - made);
+    text.clear();
+    text.shrink_to_fit();
+
+    double start = NowMs();
+    const auto starts = CSealer::SealedStarts(folder.Path(), kept);
+    std::printf("sealed start times of %zu catalogued recordings: %.0f ms (found %zu)\n", kept.size(),
+                NowMs() - start, starts.size());
+    start = NowMs();
+    CSealLog log;
+    const HRESULT hr = log.Open(logPath);
+    std::printf("the sealer opens the log: %.0f ms (hr %08lx, last seq %lld)\n", NowMs() - start,
+                static_cast<unsigned long>(hr), log.LastSeq());
+    return 0;
+}
