@@ -127,10 +127,26 @@ void CSealer::PostUnsealedCheck(const std::wstring& folder,
         Post(Job{folder, {}, {}, std::move(recordings)});
 }
 
+std::string_view CSealer::NameField(std::string_view line)
+{
+    // A value holds no tab (it is written as \t), and no other key ends in "\tname".
+    const std::size_t from = line.find("\tname=");
+    if (from == std::string_view::npos)
+        return {};
+    const std::string_view rest = line.substr(from + 6);
+    return rest.substr(0, rest.find('\t'));
+}
+
 std::map<std::wstring, LONGLONG> CSealer::SealedStarts(const std::wstring& folder, const std::set<std::wstring>& names)
 {
+    std::set<std::string, std::less<>> wanted;
+    for (const std::wstring& name : names)
+        wanted.insert(ToUtf8(name));
     std::map<std::wstring, LONGLONG> starts;
     (void)CSealLog::ForEachLine(LogPath(folder), [&](CSealLog::Line&& line) {
+        // A log grows by a year's records a year: only those of catalogued names are parsed.
+        if (!wanted.count(NameField(line.text)))
+            return;
         CSealRecord record;
         if (CSealRecord::Parse(line.text, record) == CSealRecord::Parsed::kMalformed)
             return;
@@ -250,10 +266,12 @@ void CSealer::WriteUnwritten()
 void CSealer::CheckUnsealed(const Job& job)
 {
     // The last word of the log on each recording: its seal or a notice (true), or its removal.
-    std::map<std::string, bool> known;
+    std::map<std::string, bool, std::less<>> known;
     for (const auto& [name, size] : job.check)
         known.emplace(ToUtf8(name), false);
     (void)CSealLog::ForEachLine(LogPath(job.strFolder), [&](CSealLog::Line&& line) {
+        if (!known.count(NameField(line.text)))
+            return;
         CSealRecord record;
         if (CSealRecord::Parse(line.text, record) == CSealRecord::Parsed::kMalformed)
             return;

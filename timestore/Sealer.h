@@ -30,6 +30,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -88,6 +89,8 @@ public:
     [[nodiscard]] static std::wstring LogPath(const std::wstring& folder);
 
 private:
+    // The value of a record line's name field without parsing the line; empty when it has none.
+    [[nodiscard]] static std::string_view NameField(std::string_view line);
     struct Job {
         std::wstring strFolder;
         std::wstring strHashPath;  // the recording to measure; empty for a removal
