@@ -4,6 +4,7 @@
 // recorder) and the sealer's opening of the log. A measurement, not a test.
 // Usage: bench_SealLogBenchmark [days = 365]
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -21,10 +22,7 @@ namespace {
 
 double NowMs()
 {
-    LARGE_INTEGER freq, now;
-    QueryPerformanceFrequency(&freq);
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(freq.QuadPart);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 std::string Two(int n)
