@@ -14,6 +14,7 @@
 #include "framework/DateTime.h"
 #include "framework/Sha256.h"
 #include "support/TestSupport.h"
+#include "timestore/RecordingName.h"
 #include "timestore/SealFormat.h"
 #include "timestore/SealLog.h"
 #include "timestore/Sealer.h"
@@ -25,12 +26,6 @@ double NowMs()
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::string Two(int n)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d", n);
-    return text;
-}
 
 }  // namespace
 
@@ -55,32 +50,36 @@ int main(int argc, char** argv)
         text += sealed + "\n";
         ++lines;
     };
+    long long firstMs = 0;  // 2024-01-01 00:00
+    if (!MsOfSystemTime(SYSTEMTIME{2024, 1, 0, 1, 0, 0, 0, 0}, firstMs))
+        return 1;
     const double made = NowMs();
     for (int minute = 0; minute < days * 1440; ++minute) {
-        SYSTEMTIME st{};  // from 2024-01-01 00:00 on
-        const ULONGLONG ticks = 133485408000000000ULL + static_cast<ULONGLONG>(minute) * 600000000ULL;
-        const FILETIME ft = TicksFileTime(ticks);
-        FileTimeToSystemTime(&ft, &st);
-        const std::string date = std::to_string(st.wYear) + "-" + Two(st.wMonth) + "-" + Two(st.wDay);
-        const std::string time = Two(st.wHour) + ":" + Two(st.wMinute) + ":00";
-        const std::string name = std::to_string(st.wYear) + Two(st.wMonth) + Two(st.wDay) + "-" + Two(st.wHour) +
-                                 Two(st.wMinute) + "00.AVI";
+        SYSTEMTIME st{};  // local and UTC alike
+        if (!SystemTimeOfMs(firstMs + minute * 60000LL, st))
+            std::abort();
+        const auto at = [&](int ms, bool utc) {
+            SYSTEMTIME moment = st;
+            moment.wMilliseconds = static_cast<WORD>(ms);
+            return FormatSealTime(moment, utc);
+        };
+        const std::string name = testsupport::Narrow(MakeVideoFileName(CDateTime::FromSystemTime(st)));
         append(CSealRecord{{{"kind", "recording"}, {"origin", "finished"}, {"name", name}, {"size", "83700000"},
-                            {"sha256", std::string(64, 'c')}, {"start_local", date + " " + time + ".250"},
-                            {"start_utc", date + "T" + time + ".250Z"}, {"utc_source", "network"},
+                            {"sha256", std::string(64, 'c')}, {"start_local", at(250, false)},
+                            {"start_utc", at(250, true)}, {"utc_source", "network"},
                             {"positions", "600"}, {"pictures", "600"}, {"dropped", "0"}, {"screen", "1920x1080"},
                             {"server", "203.107.6.88"}, {"offset_start_ms", "-12"}, {"offset_end_ms", "-13"},
                             {"reply_age_ms", "812"}, {"overlay_name", "张三"}, {"overlay_platform", "MT5"},
                             {"overlay_account", "88001234"}, {"encoder", "plain_c"},
-                            {"sealed_utc", date + "T" + time + ".900Z"}}});
+                            {"sealed_utc", at(900, true)}}});
         names.push_back(name);
         if (minute >= retainedMinutes)  // the recording of thirty days ago
             append(CSealRecord{{{"kind", "removed"}, {"name", names[minute - retainedMinutes]}, {"size", "83700000"},
                                 {"reason", "retention"},
-                                {"at_utc", date + "T" + time + ".950Z"}}});
+                                {"at_utc", at(950, true)}}});
         if (minute % 10 == 9)
             append(CSealRecord{{{"kind", "stamp"}, {"covers_seq", std::to_string(seq)}, {"covers_hash", prev},
-                                {"tsa", "http://timestamp.digicert.com"}, {"gen_time", date + "T" + time + ".000Z"},
+                                {"tsa", "http://timestamp.digicert.com"}, {"gen_time", at(0, true)},
                                 {"serial", "0a1f"}, {"token", token}}});
         if (minute >= days * 1440 - retainedMinutes)
             kept.insert(testsupport::Widen(name));
