@@ -130,7 +130,9 @@ public:
     // How recording is going, for the main window's warnings: written by the encoder thread only.
     std::atomic<ULONGLONG> m_ullLastWriteTick{0};  // GetTickCount64() when a frame last reached the file
     std::atomic<ULONGLONG> m_ullBytesWritten{0};   // frame data written since the thread started
-    std::atomic<int> m_nFailedOpens{0};             // written by the recording thread only
+
+    // Ticks at which no file could be opened: written by the recording thread only.
+    std::atomic<int> m_nFailedOpens{0};
 
     lumeno::CImage m_imgBanner;
     lumeno::UniqueHandle m_hWakeEvent;
